@@ -1,0 +1,26 @@
+// The answer page: its frame, the error reports that write onto it, and the
+// escaping of every text on it that the program did not write itself.
+#ifndef VOKT_CGIAUSG_H
+#define VOKT_CGIAUSG_H
+
+#include <cstddef>
+
+// "Content-type: text/html", a blank line, the opening of the page and an
+// H1 heading, both with titel.
+void html_kopf(const char *titel);
+// "</BODY>\n</HTML>\n".
+void html_ende();
+
+// An internal error: onto the page (escaped) and raw onto standard error,
+// then the page end.  The caller goes on.  The text is cut at 1023 bytes.
+void cgi_error(const char *errmsg, ...) __attribute__((format(printf, 1, 2)));
+// An error of the user: onto the page only, then the page end.
+void cgi_usererror(const char *errmsg, ...) __attribute__((format(printf, 1, 2)));
+
+// Writes len bytes of text to the page with & < > " as HTML entities, so
+// that whatever a request carries shows literally and never becomes markup.
+void html_text(const char *text, std::size_t len);
+// The same for a zero-terminated text.
+void html_text(const char *text);
+
+#endif

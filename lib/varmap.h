@@ -1,0 +1,115 @@
+// A small map from a variable's name to its value, both zero-terminated
+// byte strings.  25 fixed buckets, each a singly linked chain kept in
+// ascending byte-wise name order.  The map copies every text it is given
+// and owns the copies.
+#ifndef VOKT_VARMAP_H
+#define VOKT_VARMAP_H
+
+#include <cstdio>
+
+constexpr int VARMAPSIZE = 25;
+
+class Varmapiter;
+
+class Varmap {
+public:
+    struct elem_t {
+        char *name;    // own copy of the variable's name
+        char *val;     // own copy of the value
+        elem_t *nxt;   // next entry of the same bucket, null at the end
+
+        // Both copies are null when memory ran out; see ok().
+        elem_t(const char *n, const char *v);
+        ~elem_t();
+        elem_t(const elem_t &) = delete;
+        elem_t &operator=(const elem_t &) = delete;
+
+        bool ok() const { return name != nullptr && val != nullptr; }
+        // Stores a fresh copy of value; the old copy is released only after
+        // the new one exists, so value may be this entry's own val.
+        // 0 on success, -1 when memory ran out (the old value stays).
+        int replace(const char *value);
+    };
+
+    Varmap();
+    ~Varmap();
+    Varmap(const Varmap &) = delete;
+    Varmap &operator=(const Varmap &) = delete;
+
+    // Adds name with value, or replaces the value stored for name.
+    // 1 when an entry was added, 0 when a value was replaced, -1 when
+    // memory ran out (the map is unchanged then).
+    int insert(const char *name, const char *value);
+    int insert(const char *name, double number);
+    int insert(const char *name, long number);
+
+    // The stored value itself (owned by the map), or null.
+    const char *operator[](const char *name) const;
+
+protected:
+    static int hash(const char *s);
+    elem_t *in[VARMAPSIZE];
+
+    friend class Varmapiter;
+};
+
+inline int Varmap::insert(const char *name, double number)
+{
+    char text[64];  // "%g" needs at most 13 characters or so
+    std::snprintf(text, sizeof text, "%g", number);
+    return insert(name, text);
+}
+
+inline int Varmap::insert(const char *name, long number)
+{
+    char text[32];  // "%ld" of a 64-bit long needs at most 20
+    std::snprintf(text, sizeof text, "%ld", number);
+    return insert(name, text);
+}
+
+// Walks all entries of one map: buckets 0 to 24, each in chain order.
+class Varmapiter {
+public:
+    explicit Varmapiter(const Varmap *dieser)
+        : bukp(dieser->in), bukpstop(dieser->in + VARMAPSIZE), akt(dieser->in[0])
+    {
+        positioniere();
+    }
+
+    // Name of the current entry; null at the end.
+    const char *operator()() const { return akt ? akt->name : nullptr; }
+
+    // Name and value of the current entry; both null at the end.
+    void inhalt(const char *&name, const char *&inhalt) const
+    {
+        name = akt ? akt->name : nullptr;
+        inhalt = akt ? akt->val : nullptr;
+    }
+
+    // Advances and yields the new current name; at the end it stays there.
+    const char *next()
+    {
+        if (akt == nullptr)
+            return nullptr;
+        akt = akt->nxt;
+        positioniere();
+        return akt ? akt->name : nullptr;
+    }
+
+private:
+    Varmap::elem_t *positioniere()
+    {
+        if (akt != nullptr)
+            return akt;
+        for (++bukp; bukp < bukpstop && *bukp == nullptr; ++bukp) {
+        }
+        akt = bukp < bukpstop ? *bukp : nullptr;
+        return akt;
+    }
+
+    Varmap::elem_t *const *bukp;
+    Varmap::elem_t *const *bukpstop;
+    Varmap::elem_t *akt;
+};
+
+#endif

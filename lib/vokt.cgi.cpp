@@ -1,0 +1,57 @@
+// vokt.cgi: answers every request with a page that shows everything the
+// request delivered, and records the raw request in a dump file.
+#include "cgiausg.h"
+#include "cgivar.h"
+#include "varmap.h"
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+Varmap tab;
+
+namespace {
+
+// A closed standard descriptor would be handed to the dump file and the
+// page would land in it: such a descriptor is opened on /dev/null instead.
+// True when standard output was closed, so the page cannot be delivered.
+bool oeffne_standardkanaele()
+{
+    bool ohne_ausgabe = false;
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0)
+            continue;
+        open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        ohne_ausgabe = ohne_ausgabe || fd == 1;
+    }
+    return ohne_ausgabe;
+}
+
+void argumente(char **argv)
+{
+    if (argv[0] == nullptr || argv[1] == nullptr)
+        return;
+    std::fputs("<H2>Die Argumente</H2>\n", stdout);
+    for (char **a = argv + 1; *a != nullptr; ++a) {
+        html_text(*a);
+        std::fputs("\n", stdout);
+        std::fflush(stdout);
+    }
+}
+
+} // namespace
+
+int main(int, char **argv, char **env)
+{
+    bool ohne_ausgabe = oeffne_standardkanaele();
+    // A client that goes away must not cost the dump: writes to a closed
+    // pipe fail instead of killing the process.
+    std::signal(SIGPIPE, SIG_IGN);
+    getcgienv(&tab, env, GCV_DUMP | GCV_DEBUGALL);
+    argumente(argv);
+    std::fputs("<H2>Die Liste der Variablen</H2>\n", stdout);
+    probeausgabe(&tab);
+    bool geliefert = std::fflush(stdout) == 0 && !std::ferror(stdout);
+    return geliefert && !ohne_ausgabe ? 0 : 1;
+}
