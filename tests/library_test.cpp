@@ -1,0 +1,121 @@
+// The library's offers that vokt.cgi itself does not use, run in a child
+// process so that page output and the process's end can be examined.
+#include "capture.h"
+#include "cgiausg.h"
+#include "cgivar.h"
+#include "map_contents.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string ENDE = "</BODY>\n</HTML>\n";
+
+TEST(PageFrame, HeadAndEnd)
+{
+    Captured c = capture([] {
+        html_kopf("T");
+        html_ende();
+    });
+    EXPECT_EQ(c.out, "Content-type: text/html\n\n<HTML>\n<TITLE>T</TITLE>\n</HEAD>\n<BODY>\n<H1>T</H1>\n" + ENDE);
+}
+
+TEST(ErrorReports, InternalErrorGoesToPageEscapedAndRawToStderr)
+{
+    Captured c = capture([] { cgi_error("Wert %d <%s>", 7, "a&b"); });
+    EXPECT_EQ(c.out, "<B>Interner Fehler:</B>Wert 7 &lt;a&amp;b&gt;<p>\n" + ENDE);
+    EXPECT_EQ(c.err, "Wert 7 <a&b>\n");
+    EXPECT_EQ(c.status, 0) << "a report does not end the process";
+}
+
+TEST(ErrorReports, UserErrorGoesToPageOnly)
+{
+    Captured c = capture([] { cgi_usererror("Feld %s fehlt", "\"x\""); });
+    EXPECT_EQ(c.out, "<B>F E H L E R:</B>Feld &quot;x&quot; fehlt<p>\n" + ENDE);
+    EXPECT_EQ(c.err, "");
+}
+
+TEST(ErrorReports, LongMessagesAreCutAt1023Bytes)
+{
+    std::string text(2000, 'x');
+    Captured c = capture([&] { cgi_error("%s", text.c_str()); });
+    EXPECT_EQ(c.out, "<B>Interner Fehler:</B>" + std::string(1023, 'x') + "<p>\n" + ENDE);
+    EXPECT_EQ(c.err, std::string(1023, 'x') + "\n");
+}
+
+TEST(HtmlText, EscapesOnlyTheFourMarkupBytes)
+{
+    Captured c = capture([] {
+        html_text("<a href=\"x\">&amp;</a> \xE4'");
+        html_text("a<b", 2);
+    });
+    EXPECT_EQ(c.out, "&lt;a href=&quot;x&quot;&gt;&amp;amp;&lt;/a&gt; \xE4'a&lt;");
+}
+
+// getcgienv without the dump: no page head, and environment variables in
+// the map when asked for.
+TEST(Intake, EnvironmentVariablesEnterTheMapBeforeFormData)
+{
+    Captured c = capture([] {
+        std::string a = "a=env", q = "QUERY_STRING=a=q&b=2", other = "HTTP_HOST=h", odd = "NOEQ";
+        std::vector<char *> env{a.data(), q.data(), other.data(), odd.data(), nullptr};
+        Varmap m;
+        getcgienv(&m, env.data(), GCV_ENVVARS);
+        std::string seen;
+        for (const auto &[n, v] : walk(m))
+            seen += n + "=" + v + ";";
+        std::printf("[%s][%s]", seen.c_str(), a.c_str());
+    });
+    EXPECT_EQ(c.out, "<B>Interner Fehler:</B>ENV_Variable NOEQ ohne '='<p>\n" + ENDE +
+                         "[HTTP_HOST=h;a=q;b=2;][a]");
+    EXPECT_EQ(c.err, "ENV_Variable NOEQ ohne '='\n");
+}
+
+TEST(Intake, WithoutOptionsNothingIsWritten)
+{
+    Captured c = capture(
+        [] {
+            std::string m = "REQUEST_METHOD=POST", l = "CONTENT_LENGTH=3";
+            std::vector<char *> env{m.data(), l.data(), nullptr};
+            Varmap map;
+            getcgienv(&map, env.data(), 0);
+            std::printf("x=%s", map["x"]);
+        },
+        "x=1");
+    EXPECT_EQ(c.out, "x=1");
+}
+
+TEST(Intake, LengthLineAndEchoFollowTheirOwnBits)
+{
+    auto run = [](int options) {
+        return capture(
+            [options] {
+                std::string m = "REQUEST_METHOD=post", l = "CONTENT_LENGTH=3";
+                std::vector<char *> env{m.data(), l.data(), nullptr};
+                Varmap map;
+                getcgienv(&map, env.data(), options);
+            },
+            "x<1");
+    };
+    EXPECT_EQ(run(GCV_DEBUGL1).out, "L\xE4nge des Inhalts:3\n");
+    EXPECT_EQ(run(GCV_DEBUGL2).out,
+              "<H2>Die Environmentvariablen</H2>\nREQUEST_METHOD=post<p>\nCONTENT_LENGTH=3<p>\n"
+              "<PRE>x&lt;1</PRE>\n");
+}
+
+TEST(Intake, RefusedMethodEndsTheProcess)
+{
+    Captured c = capture([] {
+        std::string m = "REQUEST_METHOD=HEAD";
+        std::vector<char *> env{m.data(), nullptr};
+        Varmap map;
+        getcgienv(&map, env.data(), 0);
+        std::printf("not reached");
+    });
+    EXPECT_EQ(c.out, "Fehler auf HTML_Seite: Zugriffsmethode: HEAD<p>\n" + ENDE);
+    EXPECT_EQ(c.status, 1);
+}
+
+} // namespace

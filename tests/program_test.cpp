@@ -1,0 +1,329 @@
+// vokt.cgi run as a web server runs it, checked byte for byte: the page,
+// standard error, the exit status and the dump file.
+#include "sandbox.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <random>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const std::string ENDE = "</BODY>\n</HTML>\n";
+const std::string DUMP = "/tmp/cgidump65534";
+const std::string SHORT_READ =
+    "Das kann eigendlich nicht vorkommen, da\xDF ich nicht alles lesen kann, ist es aber ...";
+
+std::string head(const std::string &path = DUMP, int uid = 65534)
+{
+    return "Content-type: text/html\n\n<HTML>\n<TITLE>Cgi-Dump</TITLE>\n</HEAD>\n<BODY>\n"
+           "<H1>Cgi-Dump</H1>\n<H2>User-Information</H2>Ich bin effektiv Nutzer " +
+           std::to_string(uid) + " und pinsele daher in " + path + "<p>\n";
+}
+
+std::string env_section(const std::vector<std::string> &env)
+{
+    std::string s = "<H2>Die Environmentvariablen</H2>\n";
+    for (const auto &e : env)
+        s += e + "<p>\n";
+    return s;
+}
+
+std::string dump_head(const std::vector<std::string> &env, const std::string &length)
+{
+    std::string s;
+    for (const auto &e : env)
+        s += e + "\n";
+    return s + "*" + length + "\n";
+}
+
+const std::string VARS = "<H2>Die Liste der Variablen</H2>\n";
+
+class Program : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!Sandbox::usable())
+            GTEST_SKIP() << "needs root for a private mount namespace";
+        box = std::make_unique<Sandbox>();
+    }
+    std::unique_ptr<Sandbox> box;
+};
+
+Request post(const std::string &body, const std::string &length, std::vector<std::string> extra = {})
+{
+    Request r;
+    r.env = {"REQUEST_METHOD=POST", "CONTENT_LENGTH=" + length};
+    r.env.insert(r.env.end(), extra.begin(), extra.end());
+    r.body = body;
+    return r;
+}
+
+TEST_F(Program, GetRequestWholePageAndDump)
+{
+    Request r;
+    r.env = {"SERVER_NAME=localhost", "REQUEST_METHOD=GET", "QUERY_STRING=a=1"};
+    Result res = box->run(r);
+    EXPECT_EQ(res.out, head() + env_section(r.env) + VARS + "a = 1<p>\n");
+    EXPECT_EQ(res.err, "");
+    EXPECT_EQ(res.status, 0);
+    EXPECT_EQ(box->read(DUMP), dump_head(r.env, "0"));
+    struct stat st{};
+    ASSERT_EQ(stat(box->host(DUMP).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << "the dump holds cookies: private";
+    EXPECT_EQ(st.st_uid, 65534u);
+}
+
+TEST_F(Program, PostRoadWithQueryStringWinning)
+{
+    Request r = post("x=1&y=a+b", "9", {"QUERY_STRING=y=c"});
+    Result res = box->run(r);
+    EXPECT_EQ(res.out, head() + env_section(r.env) + "L\xE4nge des Inhalts:9\n<PRE>x=1&amp;y=a+b</PRE>\n" +
+                           VARS + "x = 1<p>\ny = c<p>\n");
+    EXPECT_EQ(res.status, 0);
+    EXPECT_EQ(box->read(DUMP), dump_head(r.env, "9") + "x=1&y=a+b");
+}
+
+TEST_F(Program, ArgumentsAreListedEscaped)
+{
+    Request r;
+    r.env = {"REQUEST_METHOD=GET"};
+    r.args = {"x", "<y>"};
+    Result res = box->run(r);
+    EXPECT_EQ(res.out, head() + env_section(r.env) + "<H2>Die Argumente</H2>\nx\n&lt;y&gt;\n" + VARS);
+    r.args = {};
+    r.no_argv0 = true;
+    res = box->run(r);
+    EXPECT_EQ(res.out, head() + env_section(r.env) + VARS);
+    EXPECT_EQ(res.status, 0);
+}
+
+TEST_F(Program, RefusedMethodIsFatal)
+{
+    for (const std::string method : {"REQUEST_METHOD=HEAD", "REQUEST_METHOD", "REQUEST_METHODS=POST"}) {
+        Request r;
+        r.env = {"A=1", method, "QUERY_STRING=a=1", "CONTENT_LENGTH=3"};
+        r.body = "b=2";
+        Result res = box->run(r);
+        std::string shown = method.size() > 15 ? method.substr(15) : "";
+        EXPECT_EQ(res.out, head() + env_section({"A=1", method}) +
+                               "Fehler auf HTML_Seite: Zugriffsmethode: " + shown + "<p>\n" + ENDE);
+        EXPECT_EQ(res.status, 1);
+        EXPECT_EQ(box->read(DUMP), "A=1\n" + method + "\n") << "entries so far, no length line";
+    }
+}
+
+TEST_F(Program, MethodAndLengthAreReadLeniently)
+{
+    Request r = post("x=1", "3abc");
+    r.env[0] = "REQUEST_METHOD=postx";
+    Result res = box->run(r);
+    EXPECT_EQ(res.out, head() + env_section(r.env) + "L\xE4nge des Inhalts:3\n<PRE>x=1</PRE>\n" + VARS +
+                           "x = 1<p>\n");
+    // No method is GET; a body longer than announced is read only so far.
+    r = post("x=1&y=2", "3");
+    r.env[0] = "OTHER=1";
+    res = box->run(r);
+    EXPECT_EQ(res.out, head() + env_section(r.env) + VARS);
+    r = post("x=1&y=2", "3");
+    res = box->run(r);
+    EXPECT_EQ(box->read(DUMP), dump_head(r.env, "3") + "x=1");
+}
+
+TEST_F(Program, UnwritableHomeIsFatalAndTmpIsNotTried)
+{
+    box->set_home(1000, "/tmp/home0");  // root's, not writable for 1000
+    Request r;
+    r.env = {"REQUEST_METHOD=GET"};
+    r.uid = 1000;
+    Result res = box->run(r);
+    EXPECT_EQ(res.out, head("/tmp/home0/cgidump", 1000) +
+                           "Datei /tmp/home0/cgidump kann leider nicht geschrieben werden!\n" + ENDE);
+    EXPECT_EQ(res.status, 1);
+    EXPECT_NE(access(box->host("/tmp/cgidump1000").c_str(), F_OK), 0);
+}
+
+TEST_F(Program, HomeDirectoryOfAnyLength)
+{
+    std::string home = "/tmp/home1000";
+    for (int i = 0; i < 3; ++i) {
+        home += "/" + std::string(120, char('a' + i));
+        mkdir(box->host(home).c_str(), 0755);
+        ASSERT_EQ(chown(box->host(home).c_str(), 1000, 1000), 0);
+    }
+    box->set_home(1000, home);
+    Request r;
+    r.env = {"REQUEST_METHOD=GET"};
+    r.uid = 1000;
+    Result res = box->run(r);
+    EXPECT_EQ(res.out, head(home + "/cgidump", 1000) + env_section(r.env) + VARS);
+    EXPECT_EQ(box->read(home + "/cgidump"), dump_head(r.env, "0"));
+    box->set_home(1000, "/");
+    res = box->run(r);
+    EXPECT_EQ(res.out.substr(0, head("//cgidump", 1000).size()), head("//cgidump", 1000));
+}
+
+TEST_F(Program, ShortBodyIsReportedAndOnlyWhatArrivedIsUsed)
+{
+    Request r = post("a=1", "10");
+    Result res = box->run(r);
+    EXPECT_EQ(res.out, head() + env_section(r.env) + "L\xE4nge des Inhalts:10\n<B>Interner Fehler:</B>" +
+                           SHORT_READ + "<p>\n" + ENDE + "<PRE>a=1</PRE>\n" + VARS + "a = 1<p>\n");
+    EXPECT_EQ(res.err, SHORT_READ + "\n");
+    EXPECT_EQ(res.status, 0);
+    EXPECT_EQ(box->read(DUMP), dump_head(r.env, "10") + "a=1");
+}
+
+TEST_F(Program, BodyArrivingInPiecesIsReadWhole)
+{
+    std::string body(1 << 20, '\0');
+    std::mt19937 rng(7);
+    for (auto &c : body)
+        c = static_cast<char>('a' + rng() % 26);
+    body.replace(0, 2, "k=");
+    Request r = post(body, std::to_string(body.size()));
+    r.chunk = 4096;
+    Result res = box->run(r);
+    EXPECT_EQ(res.err, "");
+    EXPECT_EQ(res.status, 0);
+    EXPECT_TRUE(box->read(DUMP) == dump_head(r.env, std::to_string(body.size())) + body);
+    EXPECT_NE(res.out.find("<PRE>" + body + "</PRE>\n"), std::string::npos);
+    EXPECT_NE(res.out.find("k = " + body.substr(2) + "<p>\n"), std::string::npos);
+}
+
+TEST_F(Program, HugeAnnouncedLengthTakesOnlyWhatArrives)
+{
+    Request r = post("x=1234567", "2000000000");
+    r.chunk = 3;
+    Result res = box->run(r);
+    EXPECT_EQ(res.err, SHORT_READ + "\n") << "no memory failure for a length nobody sent";
+    EXPECT_EQ(box->read(DUMP), dump_head(r.env, "2000000000") + "x=1234567");
+    r = post("x=1", "99999999999");
+    res = box->run(r);
+    EXPECT_EQ(box->read(DUMP), dump_head(r.env, "2147483647") + "x=1") << "a length beyond int saturates";
+}
+
+TEST_F(Program, NegativeLengthIsAUserError)
+{
+    Request r = post("x=1", "-5");
+    Result res = box->run(r);
+    EXPECT_EQ(res.out, head() + env_section(r.env) + "L\xE4nge des Inhalts:-5\n<B>F E H L E R:</B>Ung\xFCltige L\xE4nge des Inhalts: -5<p>\n" +
+                           ENDE + "<PRE></PRE>\n" + VARS);
+    EXPECT_EQ(res.status, 0);
+    EXPECT_EQ(box->read(DUMP), dump_head(r.env, "-5"));
+}
+
+TEST_F(Program, RequestVariablesWithoutValue)
+{
+    Request r = post("x=1", "0", {"QUERY_STRING", "CONTENT_LENGTH"});
+    Result res = box->run(r);
+    EXPECT_EQ(res.out, head() + env_section(r.env) + "L\xE4nge des Inhalts:0\n<PRE></PRE>\n" + VARS);
+    EXPECT_EQ(box->read(DUMP), dump_head(r.env, "0"));
+}
+
+TEST_F(Program, RequestTextIsEscapedOnThePageAndRawInTheDump)
+{
+    Request r;
+    r.env = {"HTTP_X=<script>\"&\"</script>", "REQUEST_METHOD=GET", "QUERY_STRING=a=1%26lt%3D2&%3Cb%3E=%22"};
+    Result res = box->run(r);
+    EXPECT_EQ(res.out, head() + env_section({"HTTP_X=&lt;script&gt;&quot;&amp;&quot;&lt;/script&gt;",
+                                             "REQUEST_METHOD=GET", "QUERY_STRING=a=1%26lt%3D2&amp;%3Cb%3E=%22"}) +
+                           VARS + "a = 1&amp;lt=2<p>\n&lt;b&gt; = &quot;<p>\n");
+    EXPECT_EQ(box->read(DUMP), dump_head(r.env, "0"));
+}
+
+TEST_F(Program, PlantedThingsAtTheDumpPathAreReplacedNotFollowed)
+{
+    std::string target = box->host("/tmp/target");
+    {
+        FILE *f = std::fopen(target.c_str(), "w");
+        std::fputs("precious", f);
+        std::fclose(f);
+    }
+    ASSERT_EQ(chmod(target.c_str(), 0666), 0);
+    Request r;
+    r.env = {"REQUEST_METHOD=GET"};
+    // Planted by another user in the sticky /tmp: refused, not followed.
+    ASSERT_EQ(symlink("/tmp/target", box->host(DUMP).c_str()), 0);
+    EXPECT_EQ(box->run(r).status, 1);
+    EXPECT_EQ(box->read("/tmp/target"), "precious");
+    // Left by the same user: replaced by a plain file, still not followed.
+    ASSERT_EQ(lchown(box->host(DUMP).c_str(), 65534, 65534), 0);
+    EXPECT_EQ(box->run(r).status, 0);
+    EXPECT_EQ(box->read("/tmp/target"), "precious");
+    struct stat st{};
+    ASSERT_EQ(lstat(box->host(DUMP).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(box->read(DUMP), dump_head(r.env, "0"));
+
+    unlink(box->host(DUMP).c_str());
+    ASSERT_EQ(mkfifo(box->host(DUMP).c_str(), 0666), 0);
+    ASSERT_EQ(chown(box->host(DUMP).c_str(), 65534, 65534), 0);
+    EXPECT_EQ(box->run(r).status, 0) << "a FIFO neither blocks nor receives the dump";
+    EXPECT_EQ(box->read(DUMP), dump_head(r.env, "0"));
+}
+
+TEST_F(Program, DumpPathThatCannotBeTakenIsFatal)
+{
+    Request r;
+    r.env = {"REQUEST_METHOD=GET"};
+    std::string fatal = head() + "Datei " + DUMP + " kann leider nicht geschrieben werden!\n" + ENDE;
+    // Another user's file in the sticky /tmp.
+    {
+        FILE *f = std::fopen(box->host(DUMP).c_str(), "w");
+        std::fputs("root's", f);
+        std::fclose(f);
+        chmod(box->host(DUMP).c_str(), 0666);
+    }
+    Result res = box->run(r);
+    EXPECT_EQ(res.out, fatal);
+    EXPECT_EQ(res.status, 1);
+    EXPECT_EQ(box->read(DUMP), "root's");
+    // A directory.
+    unlink(box->host(DUMP).c_str());
+    mkdir(box->host(DUMP).c_str(), 0777);
+    chown(box->host(DUMP).c_str(), 65534, 65534);
+    res = box->run(r);
+    EXPECT_EQ(res.out, fatal);
+    EXPECT_EQ(res.status, 1);
+}
+
+TEST_F(Program, ConcurrentRequestsLeaveOneWholeRecord)
+{
+    std::vector<Request> rs;
+    std::vector<std::string> records;
+    for (int i = 0; i < 20; ++i) {
+        std::string body = "n=" + std::to_string(i) + "&pad=" + std::string(20000, char('a' + i));
+        Request r = post(body, std::to_string(body.size()), {"REQUEST_ID=" + std::to_string(i)});
+        r.chunk = 1000;
+        rs.push_back(r);
+        records.push_back(dump_head(r.env, std::to_string(body.size())) + body);
+    }
+    std::vector<Result> results = box->run_all(rs);
+    for (size_t i = 0; i < results.size(); ++i) {
+        EXPECT_EQ(results[i].status, 0);
+        EXPECT_NE(results[i].out.find("n = " + std::to_string(i) + "<p>\n"), std::string::npos);
+    }
+    std::string dump = box->read(DUMP);
+    EXPECT_NE(std::find(records.begin(), records.end(), dump), records.end()) << dump.substr(0, 200);
+}
+
+TEST_F(Program, LostReaderStillCompletesTheDump)
+{
+    Request r = post("x=1", "3");
+    r.stdout_pipe_closed = true;
+    Result res = box->run(r);
+    EXPECT_EQ(res.status, 1) << "killed by SIGPIPE or reported success";
+    EXPECT_EQ(box->read(DUMP), dump_head(r.env, "3") + "x=1");
+
+    r.stdout_pipe_closed = false;
+    r.close_stdout = true;
+    res = box->run(r);
+    EXPECT_EQ(res.status, 1);
+    EXPECT_EQ(box->read(DUMP), dump_head(r.env, "3") + "x=1") << "the page must not land in the dump";
+}
+
+} // namespace

@@ -1,0 +1,216 @@
+#include "sandbox.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <grp.h>
+#include <sched.h>
+#include <sstream>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#ifndef VOKT_CGI
+#error "VOKT_CGI must name the built program"
+#endif
+
+namespace {
+
+void write_file(const std::string &path, const std::string &text)
+{
+    std::ofstream f(path, std::ios::binary);
+    f << text;
+}
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+struct Running {
+    pid_t pid = -1;
+    int feed = -1;  // write end of the standard-input pipe, or -1
+    std::string outpath, errpath;
+};
+
+std::vector<char *> pointers(std::vector<std::string> &texts)
+{
+    std::vector<char *> p;
+    for (auto &t : texts)
+        p.push_back(t.data());
+    p.push_back(nullptr);
+    return p;
+}
+
+// In the child: private mounts, the user, the descriptors, then exec.
+[[noreturn]] void child(const std::string &dir, const Request &r, int in, int out, int err)
+{
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount((dir + "/passwd").c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0 ||
+        mount((dir + "/tmp").c_str(), "/tmp", nullptr, MS_BIND, nullptr) != 0)
+        _exit(125);
+    gid_t gid = r.uid;
+    if (setgroups(0, nullptr) != 0 || setresgid(gid, gid, gid) != 0 || setresuid(r.uid, r.uid, r.uid) != 0)
+        _exit(126);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    for (int fd = 3; fd < 1024; ++fd)
+        close(fd);
+    if (r.close_stdout)
+        close(1);
+    if (r.stdout_pipe_closed) {
+        int p[2];
+        if (pipe(p) != 0)
+            _exit(124);
+        dup2(p[1], 1);
+        close(p[0]);
+        close(p[1]);
+    }
+    if (chdir("/") != 0)
+        _exit(124);
+    std::vector<std::string> argv{VOKT_CGI};
+    argv.insert(argv.end(), r.args.begin(), r.args.end());
+    std::vector<std::string> env = r.env;
+    auto argp = pointers(argv);
+    auto envp = pointers(env);
+    char *none[] = {nullptr};
+    execve(VOKT_CGI, r.no_argv0 ? none : argp.data(), envp.data());
+    _exit(127);
+}
+
+void feed(int fd, std::string body, size_t chunk, long deliver)
+{
+    size_t total = deliver < 0 ? body.size() : static_cast<size_t>(deliver);
+    for (size_t done = 0; done < total;) {
+        size_t n = std::min(chunk, total - done);
+        ssize_t w = write(fd, body.data() + done, n);
+        if (w <= 0)
+            break;
+        done += static_cast<size_t>(w);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    close(fd);
+}
+
+} // namespace
+
+Sandbox::Sandbox()
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    char templ[] = "/tmp/vokt-test.XXXXXX";
+    dir_ = mkdtemp(templ) ? templ : "";
+    mkdir((dir_ + "/tmp").c_str(), 0);
+    chmod((dir_ + "/tmp").c_str(), 01777);
+    mkdir((dir_ + "/tmp/home0").c_str(), 0755);
+    mkdir((dir_ + "/tmp/home1000").c_str(), 0755);
+    if (chown((dir_ + "/tmp/home1000").c_str(), 1000, 1000) != 0) {
+        // Without root the tests that need it skip.
+    }
+    homes_ = {{0, "/tmp/home0"}, {1000, "/tmp/home1000"}, {65534, "/nonexistent"}};
+    write_passwd();
+}
+
+Sandbox::~Sandbox()
+{
+    if (!dir_.empty())
+        std::system(("rm -rf '" + dir_ + "'").c_str());
+}
+
+bool Sandbox::usable()
+{
+    pid_t pid = fork();
+    if (pid == 0)
+        _exit(geteuid() == 0 && unshare(CLONE_NEWNS) == 0 ? 0 : 1);
+    int ws = 0;
+    waitpid(pid, &ws, 0);
+    return WIFEXITED(ws) && WEXITSTATUS(ws) == 0;
+}
+
+void Sandbox::write_passwd() const
+{
+    std::string text;
+    for (const auto &[uid, home] : homes_) {
+        char line[64];
+        std::snprintf(line, sizeof line, "u%u:x:%u:%u::", uid, uid, uid);
+        text.append(line).append(home).append(":/bin/sh\n");
+    }
+    write_file(dir_ + "/passwd", text);
+}
+
+void Sandbox::set_home(uid_t uid, const std::string &home)
+{
+    for (auto &entry : homes_)
+        if (entry.first == uid)
+            entry.second = home;
+    write_passwd();
+}
+
+std::string Sandbox::host(const std::string &inner) const
+{
+    return dir_ + inner;  // every path the program writes lies under /tmp
+}
+
+std::string Sandbox::read(const std::string &inner) const
+{
+    return read_file(host(inner));
+}
+
+std::vector<Result> Sandbox::run_all(const std::vector<Request> &rs)
+{
+    static int counter = 0;
+    std::vector<Running> running;
+    std::vector<std::thread> feeders;
+    for (const auto &r : rs) {
+        Running run;
+        std::string base = dir_ + "/io" + std::to_string(++counter);
+        run.outpath = base + ".out";
+        run.errpath = base + ".err";
+        int in;
+        int pfd[2] = {-1, -1};
+        if (r.chunk == 0) {
+            write_file(base + ".in", r.body);
+            in = open((base + ".in").c_str(), O_RDONLY);
+        } else {
+            if (pipe(pfd) != 0)
+                return {};
+            in = pfd[0];
+        }
+        int out = open(run.outpath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = open(run.errpath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        run.pid = fork();
+        if (run.pid == 0)
+            child(dir_, r, in, out, err);
+        close(in);
+        close(out);
+        close(err);
+        if (pfd[1] >= 0)
+            feeders.emplace_back(feed, pfd[1], r.body, r.chunk, r.deliver);
+        running.push_back(run);
+    }
+    for (auto &t : feeders)
+        t.join();
+    std::vector<Result> results;
+    for (const auto &run : running) {
+        int ws = 0;
+        waitpid(run.pid, &ws, 0);
+        Result res;
+        res.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+        res.out = read_file(run.outpath);
+        res.err = read_file(run.errpath);
+        results.push_back(res);
+    }
+    return results;
+}
+
+Result Sandbox::run(const Request &r)
+{
+    return run_all({r})[0];
+}

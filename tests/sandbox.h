@@ -1,0 +1,58 @@
+// Runs the built vokt.cgi the way a web server does (an exact environment
+// block, arguments, the body on standard input) inside a private mount
+// namespace: /tmp is a folder this test owns and /etc/passwd a file it
+// writes, so every dump file and home directory lies in the test's folder
+// and no real user's file is touched.  Needs root; tests skip without it.
+#ifndef VOKT_TEST_SANDBOX_H
+#define VOKT_TEST_SANDBOX_H
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct Request {
+    std::vector<std::string> env;
+    std::vector<std::string> args;  // after the program's name
+    bool no_argv0 = false;          // an argument list without even argv[0]
+    std::string body;               // standard input
+    // 0: standard input is a file holding the body.  Otherwise a pipe fed in
+    // pieces of this size with a pause between them, closed after
+    // deliver bytes (all of the body when deliver is negative).
+    size_t chunk = 0;
+    long deliver = -1;
+    uid_t uid = 65534;
+    bool close_stdout = false;      // start with descriptor 1 closed
+    bool stdout_pipe_closed = false;  // the reader of the page went away
+};
+
+struct Result {
+    std::string out;
+    std::string err;
+    int status = -1;  // exit status, or 128 + signal
+};
+
+class Sandbox {
+public:
+    Sandbox();   // a fresh folder; users root, 1000 (home /tmp/home1000), nobody
+    ~Sandbox();  // removes the folder
+    Sandbox(const Sandbox &) = delete;
+    Sandbox &operator=(const Sandbox &) = delete;
+
+    static bool usable();  // false when namespaces cannot be made (not root)
+
+    Result run(const Request &r);
+    std::vector<Result> run_all(const std::vector<Request> &rs);
+
+    // Paths as the program sees them, mapped into the test's folder.
+    std::string host(const std::string &inner) const;
+    std::string read(const std::string &inner) const;
+    void set_home(uid_t uid, const std::string &home);  // rewrites passwd
+
+private:
+    void write_passwd() const;
+    std::string dir_;
+    std::vector<std::pair<uid_t, std::string>> homes_;
+};
+
+
+#endif
