@@ -232,10 +232,28 @@ int getcgienv(Varmap *erg, char **env, int options)
     return 0;
 }
 
+namespace {
+
+// Stores one decoded pair unless the call has stored its share already;
+// the first pair beyond it is reported.  False: decode no further.
+bool speichere(Varmap *erg, const char *name, const char *wert, int &paare)
+{
+    if (paare == MAXPAARE) {
+        cgi_usererror("Zu viele Formularvariablen, nur die ersten %d wurden \xFC" "bernommen", MAXPAARE);
+        return false;
+    }
+    ++paare;
+    erg->insert(name, wert);
+    return true;
+}
+
+} // namespace
+
 int aufspalt(Varmap *erg, char *puffer, int inhaltlang)
 {
     if (inhaltlang <= 0)
         return -1;
+    int paare = 0;
     const char *ende = puffer + inhaltlang;
     char *l = puffer;
     char *s = puffer;
@@ -252,7 +270,8 @@ int aufspalt(Varmap *erg, char *puffer, int inhaltlang)
             break;
         case '&':
             *s++ = '\0';
-            erg->insert(lname, m);
+            if (!speichere(erg, lname, m, paare))
+                return 0;
             m = s;
             ++l;
             break;
@@ -274,7 +293,7 @@ int aufspalt(Varmap *erg, char *puffer, int inhaltlang)
         }
     }
     *s = '\0';
-    erg->insert(lname, m);
+    speichere(erg, lname, m, paare);
     return 0;
 }
 

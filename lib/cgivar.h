@@ -13,6 +13,10 @@ constexpr int GCV_DEBUGL2 = 4;  // environment section and raw POST body
 constexpr int GCV_DUMP = 8;     // page head, user line and the dump file
 constexpr int GCV_DEBUGALL = GCV_DEBUGL1 | GCV_DEBUGL2;
 
+// The most pairs one call of aufspalt stores (a replacement counts): the
+// map never resizes, so this bounds the work one request can cause.
+constexpr int MAXPAARE = 10000;
+
 // One hex digit: '0'-'9', 'a'-'f', 'A'-'F' give 0..15, anything else 0.
 static inline char hex(char z)
 {
@@ -32,7 +36,8 @@ int getcgienv(Varmap *erg, char **env, int options);
 
 // Decodes inhaltlang bytes of urlencoded form data in place and stores each
 // name/value pair in erg.  puffer needs one more writable byte after the
-// input.  -1 for an empty input, else 0.
+// input.  Beyond MAXPAARE pairs it reports the excess once and stops.
+// -1 for an empty input, else 0.
 int aufspalt(Varmap *erg, char *puffer, int inhaltlang);
 
 // One page line per variable of tab: name, " = ", value, "<p>".

@@ -119,3 +119,36 @@ TEST(Intake, RefusedMethodEndsTheProcess)
 }
 
 } // namespace
+
+namespace {
+
+// A million pairs that all fall into one bucket: only the first 10 000 are
+// stored, the excess is reported once, and the work stays bounded.
+TEST(Decode, PairsPerCallAreBounded)
+{
+    Captured c = capture([] {
+        std::string form;
+        for (int i = 0; i < 1000000; ++i)
+            form += "a" + std::to_string(i % 20000) + "a=" + std::to_string(i) + "&";
+        Varmap m;
+        int r = aufspalt(&m, form.data(), static_cast<int>(form.size() - 1));
+        std::printf("[%d][%zu][%s][%s]", r, walk(m).size(), m["a9999a"], m["a10000a"] ? "stored" : "-");
+    });
+    EXPECT_EQ(c.out, "<B>F E H L E R:</B>Zu viele Formularvariablen, nur die ersten 10000 wurden \xFC"
+                     "bernommen<p>\n" +
+                         ENDE + "[0][10000][9999][-]");
+
+    // Replacements count: 10 000 stores of one name, then the report.
+    c = capture([] {
+        std::string form;
+        for (int i = 0; i < 10001; ++i)
+            form += "x=" + std::to_string(i) + "&";
+        Varmap m;
+        aufspalt(&m, form.data(), static_cast<int>(form.size() - 1));
+        std::printf("[%s]", m["x"]);
+    });
+    EXPECT_EQ(c.out.substr(c.out.size() - 6), "[9999]");
+    EXPECT_NE(c.out.find("Zu viele"), std::string::npos);
+}
+
+} // namespace
