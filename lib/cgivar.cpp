@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <poll.h>
 #include <pwd.h>
 #include <strings.h>
 #include <unistd.h>
@@ -159,6 +160,12 @@ char *lies_inhalt(int inhaltlang, std::size_t *gelesen)
         ssize_t n = read(0, puffer + hat, platz - hat);
         if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // A server may hand over a non-blocking socket: wait for data.
+            pollfd pfd{0, POLLIN, 0};
+            if (poll(&pfd, 1, -1) >= 0 || errno == EINTR)
+                continue;
+        }
         if (n <= 0)
             break;
         hat += static_cast<std::size_t>(n);

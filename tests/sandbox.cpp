@@ -182,6 +182,8 @@ std::vector<Result> Sandbox::run_all(const std::vector<Request> &rs)
             if (pipe(pfd) != 0)
                 return {};
             in = pfd[0];
+            if (r.nonblocking)
+                fcntl(in, F_SETFL, O_NONBLOCK);
         }
         int out = open(run.outpath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int err = open(run.errpath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);

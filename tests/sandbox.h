@@ -20,6 +20,7 @@ struct Request {
     // deliver bytes (all of the body when deliver is negative).
     size_t chunk = 0;
     long deliver = -1;
+    bool nonblocking = false;       // the pipe is handed over non-blocking
     uid_t uid = 65534;
     bool close_stdout = false;      // start with descriptor 1 closed
     bool stdout_pipe_closed = false;  // the reader of the page went away
