@@ -1,0 +1,288 @@
+#!/usr/bin/env bash
+# End-to-end tests of vokt.cgi behind a real web server, driven by curl.
+#
+#   http_test.sh lighttpd|apache PATH/TO/vokt.cgi
+#
+# The server runs as user nobody in a sandbox (see servers.sh), so the dump
+# file the tests read is the sandbox's /tmp/cgidump65534.  Exit status 0:
+# all passed; 77: skipped (not root, or the server is not installed).
+set -uo pipefail
+export LC_ALL=C   # the pages are ISO 8859-1: match bytes
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/servers.sh"
+
+server=${1:?lighttpd or apache}
+cgi=${2:?path to vokt.cgi}
+case $server in
+    lighttpd) require_root_and lighttpd ;;
+    apache)   require_root_and apache2 ;;
+    *) echo "unknown server $server" >&2; exit 2 ;;
+esac
+
+sandbox_create "$cgi"
+trap "${KEEP:+:} sandbox_remove" EXIT
+server_start "$server" || exit 1
+echo "# $server on $BASE, sandbox $SANDBOX"
+
+W=$SANDBOX/work
+mkdir -p "$W"
+DUMP=$(sandbox_dump)
+CURL=(curl -sS -m 120)
+URL=$BASE/cgi-bin/vokt.cgi
+
+# --- helpers ---------------------------------------------------------------
+
+# fetch NAME CURL-ARGS...: response head to $W/NAME.head, body to $W/NAME.
+fetch() {
+    local name=$1; shift
+    "${CURL[@]}" -D "$W/$name.head" -o "$W/$name" "$@"
+}
+
+# The dump's environment part: every line before the content-length line.
+dump_env() { sed -n '/^\*-\{0,1\}[0-9]*$/q;p' "$1"; }
+
+html_escape() { sed 's/&/\&amp;/g; s/</\&lt;/g; s/>/\&gt;/g; s/"/\&quot;/g'; }
+
+# The page lists, between its environment heading and what follows, every
+# environment entry that the dump file holds, HTML-escaped, in its order.
+page_env_matches_dump() {
+    local page=$1
+    dump_env "$DUMP" | html_escape | sed 's/$/<p>/' >"$W/env.want"
+    sed -n '/^<H2>Die Environmentvariablen<\/H2>$/,/^\(L.nge des Inhalts:\|<H2>Die Liste\|Fehler auf\)/p' "$page" |
+        sed '1d;$d' >"$W/env.got"
+    [ -s "$W/env.want" ] && cmp -s "$W/env.want" "$W/env.got"
+}
+
+# page_starts_whole PAGE: the page begins with the program's head, its
+# user line and the environment heading (the server took the CGI header).
+page_head() {
+    printf '<HTML>\n<TITLE>Cgi-Dump</TITLE>\n</HEAD>\n<BODY>\n<H1>Cgi-Dump</H1>\n'
+    printf '<H2>User-Information</H2>Ich bin effektiv Nutzer 65534 und pinsele daher in /tmp/cgidump65534<p>\n'
+    printf '<H2>Die Environmentvariablen</H2>\n'
+}
+page_starts_whole() {
+    page_head >"$W/head.want"
+    cmp -s -n "$(stat -c %s "$W/head.want")" "$W/head.want" "$1"
+}
+
+# ends_with FILE BYTES-FILE: FILE ends with exactly the bytes of BYTES-FILE.
+# (BYTES-FILE may be a pipe: it is read once, into a file.)
+ends_with() {
+    local want n
+    want=$(mktemp "$W/want.XXXXXX")
+    cat "$2" >"$want"
+    n=$(stat -c %s "$want")
+    [ -f "$1" ] && [ "$(stat -c %s "$1")" -ge "$n" ] && tail -c "$n" "$1" | cmp -s "$want" -
+    local rc=$?
+    rm -f "$want"
+    return $rc
+}
+
+# contains FILE BYTES-FILE: the bytes of BYTES-FILE stand somewhere in FILE.
+contains() {
+    perl -e 'local $/; open my $f, "<", $ARGV[0] or exit 2; open my $p, "<", $ARGV[1] or exit 2;
+             my $t = <$f>; my $s = <$p>; exit(index($t, $s) >= 0 ? 0 : 1)' "$1" "$2"
+}
+
+# The final status line (after any '100 Continue').
+status_is() { grep -a '^HTTP/' "$W/$1.head" | tail -n1 | grep -q "^HTTP/1\.[01] $2 "; }
+header_has() { grep -qi "^$2" "$W/$1.head"; }
+
+# dump_is_one_record BODY-FILE: the dump holds one request whole: one
+# REQUEST_METHOD entry, the content-length line '*N', then exactly the N
+# bytes of BODY-FILE.
+dump_is_one_record() {
+    local body=$1 n
+    n=$(stat -c %s "$body")
+    [ -f "$DUMP" ] || return 1
+    [ "$(grep -a -c '^REQUEST_METHOD=' "$DUMP")" -eq 1 ] || return 1
+    [ "$(head -c "-$n" "$DUMP" | tail -n1)" = "*$n" ] || return 1
+    ends_with "$DUMP" "$body"
+}
+
+# The server still serves a plain GET, whole.
+still_answers() {
+    fetch alive "$URL?alive=1" &&
+        status_is alive 200 &&
+        page_starts_whole "$W/alive" &&
+        ends_with "$W/alive" <(printf '<H2>Die Liste der Variablen</H2>\nalive = 1<p>\n')
+}
+
+# Waits (at most 10 s) until no copy of the program runs in the sandbox.
+wait_cgi_idle() {
+    local i p busy
+    for i in $(seq 100); do
+        busy=0
+        for p in /proc/[0-9]*; do
+            if tr '\0' ' ' 2>/dev/null <"$p/cmdline" | grep -qF "$SANDBOX/cgi-bin/vokt.cgi"; then
+                busy=1
+                break
+            fi
+        done
+        [ "$busy" -eq 0 ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# --- what the server hands a CGI program ------------------------------------
+# Recorded, not asserted: how the body arrives depends on the server.
+observe() {
+    local what=$1; shift
+    "${CURL[@]}" "$@" "$BASE/cgi-bin/probe.cgi" -o "$W/probe" || true
+    echo "# observed $server, $what: $(tr '\n' ' ' <"$W/probe")"
+}
+head -c 200000 /dev/urandom >"$W/b200k"
+observe "POST 3 bytes" --data-binary 'a=1'
+observe "POST 200000 bytes" --data-binary @"$W/b200k"
+observe "POST 200000 bytes chunked" -H 'Transfer-Encoding: chunked' --data-binary @"$W/b200k"
+
+# --- GET with a query string -------------------------------------------------
+fetch get "$URL?seite=2&name=M%FCller&wort=a%26b&x=%3Cb%3E"
+check "GET: status 200, text/html" status_is get 200
+check "GET: Content-Type text/html" header_has get 'Content-Type: text/html'
+check "GET: the page starts with head and user line" page_starts_whole "$W/get"
+check "GET: the page lists the escaped QUERY_STRING" \
+    grep -aqxF 'QUERY_STRING=seite=2&amp;name=M%FCller&amp;wort=a%26b&amp;x=%3Cb%3E<p>' "$W/get"
+check "GET: the page lists every entry of the dump, escaped, in order" page_env_matches_dump "$W/get"
+check "GET: the page ends with the decoded variables in the map's order" ends_with "$W/get" \
+    <(printf '<H2>Die Liste der Variablen</H2>\nwort = a&amp;b<p>\nname = M\xfcller<p>\nx = &lt;b&gt;<p>\nseite = 2<p>\n')
+check "GET: the dump ends with '*0' and no body" ends_with "$DUMP" <(printf '\n*0\n')
+
+# --- POST urlencoded with a query string --------------------------------------
+printf 'name=M%%FCller&wort=a%%26b&seite=1' >"$W/form.req"
+fetch post "$URL?seite=2" --data-binary @"$W/form.req"
+check "POST: status 200" status_is post 200
+check "POST: length line and the escaped body echo" contains "$W/post" \
+    <(printf 'L\xe4nge des Inhalts:32\n<PRE>name=M%%FCller&amp;wort=a%%26b&amp;seite=1</PRE>\n')
+check "POST: the page lists every entry of the dump" page_env_matches_dump "$W/post"
+check "POST: the query string's value wins" ends_with "$W/post" \
+    <(printf '<H2>Die Liste der Variablen</H2>\nwort = a&amp;b<p>\nname = M\xfcller<p>\nseite = 2<p>\n')
+check "POST: the dump holds the request whole" dump_is_one_record "$W/form.req"
+check "POST: the dump names the form's content type" \
+    grep -aqx 'CONTENT_TYPE=application/x-www-form-urlencoded' "$DUMP"
+
+# --- 16 MiB of random bytes ---------------------------------------------------
+head -c $((16 << 20)) /dev/urandom >"$W/big.req"
+fetch big "$URL" -H 'Content-Type: application/octet-stream' --data-binary @"$W/big.req"
+check "16 MiB: status 200" status_is big 200
+full_length_read() {
+    grep -aqx "$(printf 'L\xe4nge des Inhalts:%d' "$2")" "$W/$1" && ! grep -aq 'eigendlich' "$W/$1"
+}
+check "16 MiB: the page has the length and no short-read report" full_length_read big 16777216
+check "16 MiB: the dump's body is byte for byte what was sent" dump_is_one_record "$W/big.req"
+
+if [ "$server" = lighttpd ]; then
+    # lighttpd removes the chunking and sets CONTENT_LENGTH itself.
+    rm -f "$DUMP"
+    fetch chunked "$URL" -H 'Transfer-Encoding: chunked' --data-binary @"$W/big.req"
+    check "16 MiB chunked: status 200" status_is chunked 200
+    check "16 MiB chunked: the page has the length" full_length_read chunked 16777216
+    check "16 MiB chunked: CONTENT_LENGTH set by the server" grep -aqx 'CONTENT_LENGTH=16777216' "$DUMP"
+    check "16 MiB chunked: the dump's body is what was sent" dump_is_one_record "$W/big.req"
+else
+    # Apache passes a chunked body without CONTENT_LENGTH; the program reads
+    # no body then.  A small one still gives the page.
+    dump_without_body() { ! grep -aq '^CONTENT_LENGTH=' "$DUMP" && ends_with "$DUMP" <(printf '\n*0\n'); }
+    printf 'a=1&b=2' >"$W/small.req"
+    fetch chunked "$URL" -H 'Transfer-Encoding: chunked' --data-binary @"$W/small.req"
+    check "chunked: status 200" status_is chunked 200
+    check "chunked: length 0, empty echo, no variables" ends_with "$W/chunked" \
+        <(printf 'L\xe4nge des Inhalts:0\n<PRE></PRE>\n<H2>Die Liste der Variablen</H2>\n')
+    check "chunked: no CONTENT_LENGTH, the dump ends with '*0'" dump_without_body
+    # A big one: the program ends without reading it, and Apache fails to
+    # hand it over; whatever the client gets, no body is recorded.
+    rm -f "$DUMP"
+    "${CURL[@]}" -o /dev/null -H 'Transfer-Encoding: chunked' --data-binary @"$W/big.req" "$URL" 2>/dev/null
+    echo "# observed apache, 16 MiB chunked to vokt.cgi: curl exit status $?"
+    check "16 MiB chunked: no CONTENT_LENGTH, the dump ends with '*0'" dump_without_body
+fi
+check "after the uploads: the server still answers" still_answers
+
+# --- methods the program refuses ---------------------------------------------
+method_refused() {
+    local name=$1
+    status_is "$name" 200 &&
+        ends_with "$W/$name" <(printf 'Fehler auf HTML_Seite: Zugriffsmethode: %s<p>\n</BODY>\n</HTML>\n' "$2") &&
+        ! grep -aq 'Die Liste der Variablen' "$W/$name" &&
+        [ "$(tail -n1 "$DUMP")" = "REQUEST_METHOD=$2" ] && ! grep -aq '^\*' "$DUMP"
+}
+if [ "$server" = lighttpd ]; then
+    # lighttpd has read the whole body before it starts the program.
+    fetch put "$URL" -X PUT --data-binary @"$W/b200k"
+    check "PUT with a body: the method error page, no '*' line in the dump" method_refused put PUT
+else
+    # Apache streams the body into the program, which ends without reading
+    # it: the client may get a reset then.  Refusal without a body:
+    fetch put "$URL" -X PUT
+    check "PUT: the method error page, no '*' line in the dump" method_refused put PUT
+fi
+fetch delete "$URL?a=1" -X DELETE
+check "DELETE: the method error page" method_refused delete DELETE
+check "after the refusals: the server still answers" still_answers
+
+# --- 50 concurrent POSTs -------------------------------------------------------
+fill=$(head -c 30000 /dev/zero | tr '\0' 'z')
+for i in $(seq 50); do
+    printf 'nr=%d&fill=%s%d' "$i" "$fill" "$i" >"$W/c$i.body"
+done
+rm -f "$DUMP"
+pids=()
+for i in $(seq 50); do
+    "${CURL[@]}" -o "$W/c$i.page" -H "X-Nr: $i" --data-binary @"$W/c$i.body" "$URL" &
+    pids+=($!)
+done
+for p in "${pids[@]}"; do wait "$p"; done
+concurrent_pages() {
+    local i ok=0
+    for i in $(seq 50); do
+        if page_starts_whole "$W/c$i.page" &&
+            grep -aqx "L.nge des Inhalts:$(stat -c %s "$W/c$i.body")" "$W/c$i.page" &&
+            grep -aqF "<PRE>nr=$i&amp;fill=$fill$i</PRE>" "$W/c$i.page" &&
+            grep -aqx "HTTP_X_NR=$i<p>" "$W/c$i.page" &&
+            ends_with "$W/c$i.page" <(printf 'fill = %s%d<p>\nnr = %d<p>\n' "$fill" "$i" "$i"); then
+            ok=$((ok + 1))
+        else
+            echo "# response $i is not its own whole page"
+        fi
+    done
+    [ "$ok" -eq 50 ]
+}
+concurrent_dump() {
+    local k
+    k=$(grep -a '^HTTP_X_NR=' "$DUMP" | sed 's/.*=//')
+    [ -n "$k" ] && [ "$(grep -a -c '^HTTP_X_NR=' "$DUMP")" -eq 1 ] && dump_is_one_record "$W/c$k.body"
+}
+check "50 concurrent POSTs: every response is whole and shows its own body" concurrent_pages
+check "50 concurrent POSTs: the dump is exactly one of the records, whole" concurrent_dump
+
+# --- a client that goes away in the middle of a slow upload ------------------
+rm -f "$DUMP"
+"${CURL[@]}" -o /dev/null -m 2 --limit-rate 20k -H 'X-Nr: slow' --data-binary @"$W/b200k" "$URL" 2>/dev/null
+echo "# observed $server, aborted upload: curl exit status $? (28: timed out as planned)"
+check "aborted upload: the program has ended" wait_cgi_idle
+slow_dump_own() {
+    # lighttpd never starts the program for a body that did not arrive;
+    # Apache does, and the dump then holds that request alone, its body cut.
+    [ -f "$DUMP" ] || return 0
+    local n
+    [ "$(grep -a -c '^REQUEST_METHOD=' "$DUMP")" -eq 1 ] &&
+        grep -aqx 'HTTP_X_NR=slow' "$DUMP" &&
+        n=$(dump_env "$DUMP" | wc -c) &&
+        tail -c +$((n + 9)) "$DUMP" >"$W/slow.body" &&
+        [ "$(sed -n "$(( $(dump_env "$DUMP" | wc -l) + 1 ))p" "$DUMP")" = '*200000' ] &&
+        cmp -s "$W/slow.body" <(head -c "$(stat -c %s "$W/slow.body")" "$W/b200k")
+}
+check "aborted upload: any dump left is that request's own, body cut short" slow_dump_own
+printf 'after=1' >"$W/after.req"
+fetch after "$URL" --data-binary @"$W/after.req"
+check "aborted upload: the next request is served whole" \
+    ends_with "$W/after" <(printf '<H2>Die Liste der Variablen</H2>\nafter = 1<p>\n')
+check "aborted upload: the dump is the next request's, whole" dump_is_one_record "$W/after.req"
+
+# --- nothing is left behind ----------------------------------------------------
+server_stop
+check "stopped: no process of the sandbox is left" test "$(sandbox_leftovers)" -eq 0
+
+echo "# $server: $FAILED failed"
+[ "$FAILED" -eq 0 ]

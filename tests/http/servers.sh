@@ -1,0 +1,198 @@
+# Starts lighttpd or Apache httpd (mod_cgid) for the end-to-end tests, each
+# in a sandbox of its own, and stops them again.  Sourced by the test scripts.
+#
+# The sandbox: a folder that the test owns (SANDBOX) holds the server's
+# configuration, logs, document root and cgi-bin; the server runs in private
+# mount and PID namespaces in which SANDBOX/tmp is bound over /tmp, so the
+# program's dump file /tmp/cgidump65534 lands in SANDBOX/tmp, never in the
+# machine's /tmp.  The server runs as user nobody from its first instruction
+# on.  When the namespace's first process dies, the kernel kills every
+# process in it: no server, CGI child or stuck upload outlives a test.
+
+NOBODY_UID=65534
+NOBODY_GID=65534
+
+# sandbox_create CGI_PROGRAM [WWW_DIR]: makes SANDBOX with the program as
+# cgi-bin/vokt.cgi and a small probe script as cgi-bin/probe.cgi.
+sandbox_create() {
+    local cgi=$1 www=${2:-}
+    SANDBOX=$(mktemp -d "${VOKT_HTTP_TMP:-/var/tmp}/vokt-http.XXXXXX")
+    chmod 755 "$SANDBOX"
+    mkdir -p "$SANDBOX"/{tmp,run,run/upload,www,cgi-bin}
+    chmod 1777 "$SANDBOX/tmp"
+    chown "$NOBODY_UID:$NOBODY_GID" "$SANDBOX/run" "$SANDBOX/run/upload"
+    install -m 755 "$cgi" "$SANDBOX/cgi-bin/vokt.cgi"
+    # The probe tells what the server hands a CGI program: the kind of
+    # standard input, CONTENT_LENGTH, and how many bytes can be read.
+    cat >"$SANDBOX/cgi-bin/probe.cgi" <<'EOF'
+#!/bin/sh
+kind=$(stat -L -c %F /proc/self/fd/0)
+count=$(timeout 5 wc -c)
+printf 'Content-type: text/plain\n\nstdin=%s\nCONTENT_LENGTH=%s\nread=%s\n' \
+    "$kind" "${CONTENT_LENGTH-(unset)}" "$count"
+EOF
+    chmod 755 "$SANDBOX/cgi-bin/probe.cgi"
+    if [ -n "$www" ]; then
+        cp -r "$www"/. "$SANDBOX/www/"
+    else
+        printf '<html><body>vokt</body></html>\n' >"$SANDBOX/www/index.html"
+    fi
+    chmod -R a+rX "$SANDBOX/www"
+    SERVER_PID=
+}
+
+# The dump file of user nobody, as the program sees it inside the sandbox.
+sandbox_dump() { printf '%s/tmp/cgidump%d' "$SANDBOX" "$NOBODY_UID"; }
+
+# free_port: a loopback TCP port that nobody listens on now.
+free_port() {
+    local port hex
+    while :; do
+        port=$((20000 + RANDOM % 40000))
+        hex=$(printf ':%04X ' "$port")
+        if ! grep -q "$hex" /proc/net/tcp /proc/net/tcp6 2>/dev/null; then
+            echo "$port"
+            return
+        fi
+    done
+}
+
+write_lighttpd_conf() {
+    local port=$1 d=$SANDBOX
+    cat >"$d/run/lighttpd.conf" <<EOF
+server.document-root = "$d/www"
+server.bind = "127.0.0.1"
+server.port = $port
+server.errorlog = "$d/run/lighttpd-error.log"
+server.upload-dirs = ( "$d/run/upload" )
+server.modules = ( "mod_alias", "mod_cgi" )
+server.http-parseopts = ( "url-normalize" => "disable" )
+index-file.names = ( "index.html" )
+mimetype.assign = ( ".html" => "text/html; charset=ISO-8859-1", ".png" => "image/png" )
+alias.url = ( "/cgi-bin/" => "$d/cgi-bin/" )
+\$HTTP["url"] =^ "/cgi-bin/" {
+    cgi.assign = ( "" => "" )
+}
+EOF
+}
+
+write_apache_conf() {
+    local port=$1 d=$SANDBOX m=/usr/lib/apache2/modules
+    cat >"$d/run/httpd.conf" <<EOF
+ServerRoot "$d/run"
+DefaultRuntimeDir "$d/run"
+PidFile "$d/run/httpd.pid"
+ServerName 127.0.0.1
+Listen 127.0.0.1:$port
+LoadModule mpm_event_module $m/mod_mpm_event.so
+LoadModule authz_core_module $m/mod_authz_core.so
+LoadModule alias_module $m/mod_alias.so
+LoadModule cgid_module $m/mod_cgid.so
+LoadModule dir_module $m/mod_dir.so
+LoadModule mime_module $m/mod_mime.so
+ErrorLog "$d/run/httpd-error.log"
+LogLevel warn
+ScriptSock "$d/run/cgisock"
+TypesConfig /dev/null
+AddType "text/html; charset=ISO-8859-1" .html
+AddType image/png .png
+DocumentRoot "$d/www"
+DirectoryIndex index.html
+ScriptAlias /cgi-bin/ "$d/cgi-bin/"
+<Directory />
+    Require all denied
+</Directory>
+<Directory "$d/www">
+    Require all granted
+</Directory>
+<Directory "$d/cgi-bin">
+    Require all granted
+</Directory>
+EOF
+}
+
+# sandbox_run CMD...: runs CMD in the background inside the sandbox's
+# namespaces, as user nobody; SERVER_PID is the namespace's outer process.
+sandbox_run() {
+    setsid unshare --mount --propagation private --pid --fork --kill-child --mount-proc \
+        sh -c 'mount --bind "$1/tmp" /tmp || exit 125; shift; exec "$@"' sh "$SANDBOX" \
+        setpriv --reuid="$NOBODY_UID" --regid="$NOBODY_GID" --clear-groups "$@" \
+        >>"$SANDBOX/run/server.out" 2>&1 </dev/null &
+    SERVER_PID=$!
+}
+
+# server_start lighttpd|apache: starts the server on a free port and waits
+# until it answers; sets PORT and BASE.  Tries a few ports, in case another
+# program takes the chosen one first.
+server_start() {
+    local kind=$1 try i
+    for try in 1 2 3 4 5; do
+        PORT=$(free_port)
+        BASE="http://127.0.0.1:$PORT"
+        case $kind in
+            lighttpd) write_lighttpd_conf "$PORT"
+                      sandbox_run lighttpd -D -f "$SANDBOX/run/lighttpd.conf" ;;
+            apache)   write_apache_conf "$PORT"
+                      sandbox_run apache2 -f "$SANDBOX/run/httpd.conf" -DFOREGROUND ;;
+        esac
+        for i in $(seq 100); do
+            if curl -s -o /dev/null "$BASE/"; then
+                return 0
+            fi
+            kill -0 "$SERVER_PID" 2>/dev/null || break
+            sleep 0.1
+        done
+        server_stop
+    done
+    echo "could not start $kind; its output:" >&2
+    cat "$SANDBOX"/run/*.out "$SANDBOX"/run/*.log >&2 2>/dev/null
+    return 1
+}
+
+# server_stop: ends the namespace and with it every process in it.
+server_stop() {
+    [ -n "${SERVER_PID:-}" ] || return 0
+    kill -TERM -- "-$SERVER_PID" 2>/dev/null
+    kill -KILL "$SERVER_PID" 2>/dev/null
+    wait "$SERVER_PID" 2>/dev/null
+    SERVER_PID=
+}
+
+# sandbox_leftovers: processes that still run with the sandbox in their
+# command line (there should be none after server_stop).
+sandbox_leftovers() {
+    local p n=0
+    for p in /proc/[0-9]*; do
+        if tr '\0' ' ' 2>/dev/null <"$p/cmdline" | grep -qF "$SANDBOX/"; then
+            n=$((n + 1))
+        fi
+    done
+    echo "$n"
+}
+
+sandbox_remove() {
+    server_stop
+    [ -n "${SANDBOX:-}" ] && rm -rf "$SANDBOX"
+}
+
+# Test bookkeeping: check NAME COMMAND... runs COMMAND and records the result.
+FAILED=0
+pass() { echo "ok   - $*"; }
+fail() { echo "FAIL - $*"; FAILED=$((FAILED + 1)); }
+check() {
+    local name=$1; shift
+    if "$@"; then pass "$name"; else fail "$name"; fi
+}
+
+# Skip (ctest's code 77) when the machine cannot run these tests.
+require_root_and() {
+    local tool
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "skipped: needs root for the private mount namespaces"; exit 77
+    fi
+    for tool in curl unshare setpriv "$@"; do
+        if ! command -v "$tool" >/dev/null; then
+            echo "skipped: $tool is not installed"; exit 77
+        fi
+    done
+}
