@@ -111,21 +111,38 @@ ScriptAlias /cgi-bin/ "$d/cgi-bin/"
 EOF
 }
 
-# sandbox_run CMD...: runs CMD in the background inside the sandbox's
-# namespaces, as user nobody; SERVER_PID is the namespace's outer process.
-sandbox_run() {
+# sandbox_run_root CMD...: runs CMD in the background inside the sandbox's
+# namespaces; SERVER_PID is the namespace's outer process.  Its output goes
+# to $SANDBOX/run/server.out.
+sandbox_run_root() {
     setsid unshare --mount --propagation private --pid --fork --kill-child --mount-proc \
-        sh -c 'mount --bind "$1/tmp" /tmp || exit 125; shift; exec "$@"' sh "$SANDBOX" \
-        setpriv --reuid="$NOBODY_UID" --regid="$NOBODY_GID" --clear-groups "$@" \
+        sh -c 'mount --bind "$1/tmp" /tmp || exit 125; shift; exec "$@"' sh "$SANDBOX" "$@" \
         >>"$SANDBOX/run/server.out" 2>&1 </dev/null &
     SERVER_PID=$!
+}
+
+# sandbox_run CMD...: the same, as user nobody.
+sandbox_run() {
+    sandbox_run_root setpriv --reuid="$NOBODY_UID" --regid="$NOBODY_GID" --clear-groups "$@"
+}
+
+# wait_answer URL: waits (at most 10 s) until URL answers while the server
+# runs.
+wait_answer() {
+    local i
+    for i in $(seq 100); do
+        curl -s -o /dev/null "$1" && return 0
+        kill -0 "$SERVER_PID" 2>/dev/null || return 1
+        sleep 0.1
+    done
+    return 1
 }
 
 # server_start lighttpd|apache: starts the server on a free port and waits
 # until it answers; sets PORT and BASE.  Tries a few ports, in case another
 # program takes the chosen one first.
 server_start() {
-    local kind=$1 try i
+    local kind=$1 try
     for try in 1 2 3 4 5; do
         PORT=$(free_port)
         BASE="http://127.0.0.1:$PORT"
@@ -135,13 +152,7 @@ server_start() {
             apache)   write_apache_conf "$PORT"
                       sandbox_run apache2 -f "$SANDBOX/run/httpd.conf" -DFOREGROUND ;;
         esac
-        for i in $(seq 100); do
-            if curl -s -o /dev/null "$BASE/"; then
-                return 0
-            fi
-            kill -0 "$SERVER_PID" 2>/dev/null || break
-            sleep 0.1
-        done
+        wait_answer "$BASE/" && return 0
         server_stop
     done
     echo "could not start $kind; its output:" >&2

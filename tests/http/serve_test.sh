@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# tools/serve.sh as a user runs it: started as root, it serves the page and
+# the program (as nobody), and Ctrl-C stops it.  Runs in a sandbox (see
+# servers.sh), so the dump lands in the sandbox's /tmp.
+#
+#   serve_test.sh BUILD_DIR      (a configured build folder)
+set -uo pipefail
+export LC_ALL=C
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+. "$here/servers.sh"
+build=${1:?build folder}
+require_root_and lighttpd cmake
+
+sandbox_create "$build/vokt.cgi"
+trap sandbox_remove EXIT
+W=$SANDBOX/work
+mkdir -p "$W"
+
+PORT=$(free_port)
+BASE=http://127.0.0.1:$PORT
+sandbox_run_root "$repo/tools/serve.sh" -p "$PORT" -b "$build"
+if ! wait_answer "$BASE/"; then
+    cat "$SANDBOX/run/server.out"
+    exit 1
+fi
+out=$SANDBOX/run/server.out
+
+check "prints the page's and the program's URL" \
+    grep -qF "$BASE/cgi-bin/vokt.cgi" "$out"
+check "prints where the dump goes" grep -qF "/tmp/cgidump$NOBODY_UID" "$out"
+
+curl -sS -D "$W/page.head" -o "$W/page" "$BASE/"
+check "/ is the demonstration page" cmp -s "$W/page" "$repo/www/index.html"
+check "the page is served as ISO-8859-1" \
+    grep -qi '^Content-Type: text/html; charset=ISO-8859-1' "$W/page.head"
+
+# What a browser sends from the GET form of an ISO 8859-1 page.
+curl -sS -o "$W/get" "$BASE/cgi-bin/vokt.cgi?name=M%FCller&stadt=K%F6ln&sprache=deutsch"
+check "the program runs as nobody and writes its dump there" \
+    grep -aqF "Nutzer $NOBODY_UID und pinsele daher in /tmp/cgidump$NOBODY_UID<p>" "$W/get"
+check "an ISO 8859-1 GET form arrives decoded" \
+    grep -aqx "$(printf 'name = M\xfcller<p>')" "$W/get"
+check "the dump file is nobody's and holds the request" sh -c \
+    "[ \"\$(stat -c %u '$(sandbox_dump)')\" = $NOBODY_UID ] && grep -aqx 'QUERY_STRING=name=M%FCller&stadt=K%F6ln&sprache=deutsch' '$(sandbox_dump)'"
+
+# Ctrl-C: the terminal sends SIGINT to lighttpd, which serve.sh became.
+stopped_by_ctrl_c() {
+    local inner i
+    inner=$(pgrep -P "$SERVER_PID")
+    [ -n "$inner" ] || return 1
+    kill -INT "$inner"
+    for i in $(seq 50); do
+        if ! kill -0 "$SERVER_PID" 2>/dev/null; then
+            wait "$SERVER_PID"
+            local rc=$?
+            SERVER_PID=
+            return "$rc"
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+check "Ctrl-C stops it, with exit status 0" stopped_by_ctrl_c
+check "nothing answers on the port any more" sh -c "! curl -s -o /dev/null '$BASE/'"
+
+echo "# serve.sh: $FAILED failed"
+[ "$FAILED" -eq 0 ]
