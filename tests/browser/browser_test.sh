@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Serves the demonstration page and vokt.cgi with tools/serve.sh (in a
+# sandbox, see ../http/servers.sh) and drives headless chromium through it.
+#
+#   browser_test.sh BUILD_DIR      (a configured build folder)
+#
+# The screenshot of the result page goes to BUILD_DIR/browser/screenshot.png.
+# Exit status 77 (skipped) without root, node, chromium or the node packages
+# (npm ci in tests/browser).
+set -uo pipefail
+export LC_ALL=C
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+. "$repo/tests/http/servers.sh"
+build=${1:?build folder}
+require_root_and lighttpd node
+if [ ! -x "${CHROMIUM:-/usr/bin/chromium}" ]; then
+    echo "skipped: chromium is not installed"; exit 77
+fi
+if [ ! -d "$here/node_modules/playwright-core" ]; then
+    echo "skipped: the node packages are missing (npm ci in tests/browser)"; exit 77
+fi
+
+sandbox_create "$build/vokt.cgi"
+trap sandbox_remove EXIT
+PORT=$(free_port)
+BASE=http://127.0.0.1:$PORT
+sandbox_run_root "$repo/tools/serve.sh" -p "$PORT" -b "$build"
+if ! wait_answer "$BASE/"; then
+    cat "$SANDBOX/run/server.out"
+    exit 1
+fi
+
+mkdir -p "$build/browser"
+node "$here/browser_test.mjs" "$BASE" "$build/browser/screenshot.png"
+rc=$?
+
+# The GET came last; the dump holds it as the browser sent it.
+check "the dump holds the browser's GET, its umlauts as %FC and %F6" \
+    grep -aqx 'QUERY_STRING=name=M%FCller&stadt=K%F6ln&sprache=deutsch' "$(sandbox_dump)"
+check "the screenshot was taken" test -s "$build/browser/screenshot.png"
+[ "$rc" -eq 0 ] && [ "$FAILED" -eq 0 ]
