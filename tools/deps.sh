@@ -11,10 +11,17 @@ PACKAGES=(
   clang-14 libclang-rt-14-dev valgrind
   # benchmarks
   libbenchmark-dev
+  # end-to-end tests through web servers and a headless browser
+  lighttpd apache2 curl chromium nodejs
 )
+# npm comes with some builds of nodejs; Debian packages it apart.
+command -v npm >/dev/null || PACKAGES+=(npm)
 
 SUDO=
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update
 $SUDO apt-get install -y --no-install-recommends "${PACKAGES[@]}"
+
+# The browser test's node packages, exactly as locked.
+(cd tests/browser && npm ci --no-audit --no-fund)
