@@ -64,5 +64,14 @@ stopped_by_ctrl_c() {
 check "Ctrl-C stops it, with exit status 0" stopped_by_ctrl_c
 check "nothing answers on the port any more" sh -c "! curl -s -o /dev/null '$BASE/'"
 
+# Installing: the program goes into <prefix>/lib/cgi-bin, where Debian's
+# servers look for CGI programs.
+installed() {
+    cmake --install "$build" --prefix "$SANDBOX/prefix" >"$W/install.out" 2>&1 &&
+        [ -x "$SANDBOX/prefix/lib/cgi-bin/vokt.cgi" ] &&
+        cmp -s "$SANDBOX/prefix/lib/cgi-bin/vokt.cgi" "$build/vokt.cgi"
+}
+check "cmake --install puts vokt.cgi into <prefix>/lib/cgi-bin" installed
+
 echo "# serve.sh: $FAILED failed"
 [ "$FAILED" -eq 0 ]
