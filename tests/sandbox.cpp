@@ -76,13 +76,22 @@ std::vector<char *> pointers(std::vector<std::string> &texts)
     }
     if (chdir("/") != 0)
         _exit(124);
-    std::vector<std::string> argv{VOKT_CGI};
+    // VOKT_WRAPPER in the test's environment: a command, words split at
+    // spaces, that runs the program (valgrind, say) with the same arguments
+    // and environment.
+    std::vector<std::string> argv;
+    const char *wrapper = std::getenv("VOKT_WRAPPER");
+    std::istringstream words(wrapper != nullptr ? wrapper : "");
+    for (std::string w; words >> w;)
+        argv.push_back(w);
+    bool wrapped = !argv.empty();
+    argv.push_back(VOKT_CGI);
     argv.insert(argv.end(), r.args.begin(), r.args.end());
     std::vector<std::string> env = r.env;
     auto argp = pointers(argv);
     auto envp = pointers(env);
     char *none[] = {nullptr};
-    execve(VOKT_CGI, r.no_argv0 ? none : argp.data(), envp.data());
+    execve(argp[0], r.no_argv0 && !wrapped ? none : argp.data(), envp.data());
     _exit(127);
 }
 
