@@ -15,13 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // The input with the one spare byte the decoder may write, and nothing
     // more: reading past it is caught by AddressSanitizer.
-    std::string buffer = input;
     char *puffer = new char[size + 1];
-    buffer.copy(puffer, size);
+    input.copy(puffer, size);
     puffer[size] = '\0';
     Varmap map;
     int result = aufspalt(&map, puffer, static_cast<int>(size));
-    delete[] puffer;  // the map must hold copies, not pointers into puffer
+    delete[] puffer; // the map must hold copies, not pointers into puffer
 
     model::check(result == expected.result, "result", std::to_string(result));
     model::Model got = model::as_model(model::checked_walk(map));

@@ -41,8 +41,8 @@
 #include <unistd.h>
 #include <vector>
 
-int vokt_main(int argc, char **argv, char **env);  // lib/vokt.cgi.cpp's main
-extern Varmap tab;                                  // and its map
+int vokt_main(int argc, char **argv, char **env); // lib/vokt.cgi.cpp's main
+extern Varmap tab;                                // and its map
 
 namespace {
 
@@ -52,8 +52,9 @@ std::string home;
 
 } // namespace
 
-extern "C" [[noreturn]] void __real_exit(int status);
-extern "C" [[noreturn]] void __wrap_exit(int status)
+// The names the linker's --wrap option gives.
+extern "C" [[noreturn]] void __real_exit(int status); // NOLINT(bugprone-reserved-identifier)
+extern "C" [[noreturn]] void __wrap_exit(int status)  // NOLINT(bugprone-reserved-identifier)
 {
     if (ruecksprung != nullptr) {
         exit_status = status;
@@ -106,9 +107,9 @@ int memory_file(const char *name, const std::string &content)
 // The tags the program writes itself.
 bool own_tag_at(const std::string &page, std::size_t at)
 {
-    static const std::array<const char *, 16> tags = {
-        "<HTML>", "</HTML>", "<TITLE>", "</TITLE>", "</HEAD>", "<BODY>", "</BODY>", "<H1>",
-        "</H1>",  "<H2>",    "</H2>",   "<p>",      "<PRE>",   "</PRE>", "<B>",    "</B>"};
+    static const std::array<const char *, 16> tags = {"<HTML>",  "</HTML>", "<TITLE>", "</TITLE>", "</HEAD>", "<BODY>",
+                                                      "</BODY>", "<H1>",    "</H1>",   "<H2>",     "</H2>",   "<p>",
+                                                      "<PRE>",   "</PRE>",  "<B>",     "</B>"};
     for (const char *t : tags)
         if (page.compare(at, std::strlen(t), t) == 0)
             return true;
@@ -215,6 +216,7 @@ std::vector<std::string> lines(const std::string &in, std::size_t &at)
 std::vector<char *> pointers(std::vector<std::string> &texts)
 {
     std::vector<char *> p;
+    p.reserve(texts.size() + 1);
     for (auto &t : texts)
         p.push_back(t.data());
     p.push_back(nullptr);
@@ -294,7 +296,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     close(saved_out);
     close(saved_in);
 
-    if (std::getenv("VOKT_FUZZ_SHOW") != nullptr)  // to look at one input's run
+    if (std::getenv("VOKT_FUZZ_SHOW") != nullptr) // to look at one input's run
         std::fprintf(stderr, "status %d\n--- page\n%s--- dump\n%s---\n", status, page.c_str(),
                      read_file(dumppath).c_str());
     for (std::size_t lt = page.find('<'); lt != std::string::npos; lt = page.find('<', lt + 1))
@@ -302,8 +304,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     model::check(status == (expected.fatal ? 1 : 0), "exit status", std::to_string(status));
     model::check(read_file(dumppath) == expected.dump, "dump file differs", read_file(dumppath));
     if (!expected.fatal)
-        model::check(model::as_model(model::checked_walk(tab)) == expected.map.pairs,
-                     "map differs from the model");
+        model::check(model::as_model(model::checked_walk(tab)) == expected.map.pairs, "map differs from the model");
 
     // The program's map lives for one request: a fresh one for the next.
     tab.~Varmap();

@@ -57,10 +57,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     while (!r.done()) {
         uint8_t op = r.byte();
         switch (op % 6) {
-        case 0: {  // insert a new or existing name
+        case 0: { // insert a new or existing name
             std::string name = r.text();
             std::string value = r.text();
-            std::string n = name;  // the map must copy: the caller's texts change
+            std::string n = name; // the map must copy: the caller's texts change
             std::string v = value;
             int res = map.insert(n.data(), v.data());
             n.assign(n.size(), 'Z');
@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             m[name] = value;
             break;
         }
-        case 1: {  // replace the value of a name that is there
+        case 1: { // replace the value of a name that is there
             std::string name = existing(m, r);
             std::string value = r.text();
             bool had = m.count(name) != 0;
@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             m[name] = value;
             break;
         }
-        case 2: {  // numeric inserts
+        case 2: { // numeric inserts
             std::string name = existing(m, r);
             char text[64];
             long l = static_cast<long>(static_cast<int8_t>(r.byte())) * 1000003L;
@@ -92,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             m[name] = text;
             break;
         }
-        case 3: {  // lookups of present and absent names
+        case 3: { // lookups of present and absent names
             std::string name = op & 8 ? existing(m, r) : r.text();
             const char *got = map[name.c_str()];
             auto it = m.find(name);
@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 model::check(got != nullptr && it->second == got, "lookup differs from the model", name);
             break;
         }
-        case 4: {  // replacing a value with the map's own stored text
+        case 4: { // replacing a value with the map's own stored text
             std::string name = existing(m, r);
             const char *own = map[name.c_str()];
             if (own != nullptr) {
@@ -113,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             }
             break;
         }
-        default:  // a full walk
+        default: // a full walk
             model::check(model::as_model(model::checked_walk(map)) == m, "walk differs from the model");
         }
     }

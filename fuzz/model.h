@@ -53,7 +53,7 @@ inline int digit(unsigned char c)
 
 struct Decoded {
     Model pairs;
-    bool capped = false;  // the pair limit was reached and reported
+    bool capped = false; // the pair limit was reached and reported
     int result = 0;
 };
 

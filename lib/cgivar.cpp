@@ -246,7 +246,9 @@ namespace {
 bool speichere(Varmap *erg, const char *name, const char *wert, int &paare)
 {
     if (paare == MAXPAARE) {
-        cgi_usererror("Zu viele Formularvariablen, nur die ersten %d wurden \xFC" "bernommen", MAXPAARE);
+        cgi_usererror("Zu viele Formularvariablen, nur die ersten %d wurden \xFC"
+                      "bernommen",
+                      MAXPAARE);
         return false;
     }
     ++paare;
@@ -295,8 +297,7 @@ int aufspalt(Varmap *erg, char *puffer, int inhaltlang)
             l += rest >= 2 ? 3 : rest + 1;
             break;
         }
-        default:
-            *s++ = *l++;
+        default: *s++ = *l++;
         }
     }
     *s = '\0';

@@ -7,10 +7,10 @@
 #include "varmap.h"
 
 // Option bits of getcgienv.
-constexpr int GCV_ENVVARS = 1;  // store the other environment variables too
-constexpr int GCV_DEBUGL1 = 2;  // a POST's content length onto the page
-constexpr int GCV_DEBUGL2 = 4;  // environment section and raw POST body
-constexpr int GCV_DUMP = 8;     // page head, user line and the dump file
+constexpr int GCV_ENVVARS = 1; // store the other environment variables too
+constexpr int GCV_DEBUGL1 = 2; // a POST's content length onto the page
+constexpr int GCV_DEBUGL2 = 4; // environment section and raw POST body
+constexpr int GCV_DUMP = 8;    // page head, user line and the dump file
 constexpr int GCV_DEBUGALL = GCV_DEBUGL1 | GCV_DEBUGL2;
 
 // The most pairs one call of aufspalt stores (a replacement counts): the

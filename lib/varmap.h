@@ -14,9 +14,9 @@ class Varmapiter;
 class Varmap {
 public:
     struct elem_t {
-        char *name;    // own copy of the variable's name
-        char *val;     // own copy of the value
-        elem_t *nxt;   // next entry of the same bucket, null at the end
+        char *name;  // own copy of the variable's name
+        char *val;   // own copy of the value
+        elem_t *nxt; // next entry of the same bucket, null at the end
 
         // Both copies are null when memory ran out; see ok().
         elem_t(const char *n, const char *v);
@@ -55,14 +55,14 @@ protected:
 
 inline int Varmap::insert(const char *name, double number)
 {
-    char text[64];  // "%g" needs at most 13 characters or so
+    char text[64]; // "%g" needs at most 13 characters or so
     std::snprintf(text, sizeof text, "%g", number);
     return insert(name, text);
 }
 
 inline int Varmap::insert(const char *name, long number)
 {
-    char text[32];  // "%ld" of a 64-bit long needs at most 20
+    char text[32]; // "%ld" of a 64-bit long needs at most 20
     std::snprintf(text, sizeof text, "%ld", number);
     return insert(name, text);
 }
@@ -70,8 +70,7 @@ inline int Varmap::insert(const char *name, long number)
 // Walks all entries of one map: buckets 0 to 24, each in chain order.
 class Varmapiter {
 public:
-    explicit Varmapiter(const Varmap *dieser)
-        : bukp(dieser->in), bukpstop(dieser->in + VARMAPSIZE), akt(dieser->in[0])
+    explicit Varmapiter(const Varmap *dieser) : bukp(dieser->in), bukpstop(dieser->in + VARMAPSIZE), akt(dieser->in[0])
     {
         positioniere();
     }

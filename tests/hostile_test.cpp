@@ -100,7 +100,7 @@ TEST_F(Hostile, LengthsThatLie)
 TEST_F(Hostile, SlowChunkedAndBrokenDelivery)
 {
     Request r = post("a=1&b=2&c=3", "11");
-    r.chunk = 1;  // byte by byte, with a pause between
+    r.chunk = 1; // byte by byte, with a pause between
     Result res = box->run(r);
     EXPECT_EQ(res.status, 0) << res.err;
     EXPECT_EQ(res.err, "");
@@ -118,8 +118,8 @@ TEST_F(Hostile, SlowChunkedAndBrokenDelivery)
 TEST_F(Hostile, PercentAtEveryPositionNearTheEnd)
 {
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"%", " = <p>\n"},          {"a=%", "a = <p>\n"},     {"a=%4", "a = @<p>\n"},
-        {"a=%41", "a = A<p>\n"},    {"a=x%", "a = x<p>\n"},   {"a=%%%", "a = <p>\n"},
+        {"%", " = <p>\n"},       {"a=%", "a = <p>\n"},   {"a=%4", "a = @<p>\n"},
+        {"a=%41", "a = A<p>\n"}, {"a=x%", "a = x<p>\n"}, {"a=%%%", "a = <p>\n"},
     };
     for (const auto &[body, shown] : cases) {
         Request r = post(body, std::to_string(body.size()));
@@ -175,7 +175,9 @@ TEST_F(Hostile, HundredThousandPairsInOneBucket)
     body.pop_back();
     Result res = box->run(post(body, std::to_string(body.size()), {"QUERY_STRING=q=1"}));
     EXPECT_EQ(res.status, 0) << res.err;
-    EXPECT_EQ(count(res.out, "Zu viele Formularvariablen, nur die ersten 10000 wurden \xFC" "bernommen<p>\n"), 1u);
+    EXPECT_EQ(count(res.out, "Zu viele Formularvariablen, nur die ersten 10000 wurden \xFC"
+                             "bernommen<p>\n"),
+              1u);
     std::string vars = listing(res);
     EXPECT_EQ(count(vars, "<p>\n"), 10001u) << "10 000 pairs of the body, one of the query string";
     EXPECT_NE(vars.find("a9999a = 9999<p>\n"), std::string::npos);
@@ -193,7 +195,8 @@ TEST_F(Hostile, EnvironmentEntriesWithoutEquals)
     // never sees the others.
     if (std::getenv("VOKT_WRAPPER") == nullptr) {
         EXPECT_NE(res.out.find("NOEQUALS<p>\n<p>\n=<p>\nCONTENT_LENGTH<p>\nQUERY_STRING<p>\n"), std::string::npos);
-        EXPECT_TRUE(ends_with(box->read(DUMP), "NOEQUALS\n\n=\nCONTENT_LENGTH\nQUERY_STRING\nREQUEST_METHOD=GET\nX=1\n*0\n"));
+        EXPECT_TRUE(
+            ends_with(box->read(DUMP), "NOEQUALS\n\n=\nCONTENT_LENGTH\nQUERY_STRING\nREQUEST_METHOD=GET\nX=1\n*0\n"));
     }
     EXPECT_EQ(listing(res), "");
     // A method that is no method ends the request cleanly.
@@ -240,7 +243,7 @@ TEST_F(Hostile, ThingsPlantedAtTheDumpPath)
     ASSERT_EQ(chown(box->host(DUMP).c_str(), 65534, 65534), 0);
     res = box->run(r);
     EXPECT_EQ(res.status, 0) << res.err;
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(lstat(box->host(DUMP).c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
     // A directory, and another user's file: a clean refusal.

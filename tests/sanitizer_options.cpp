@@ -15,5 +15,4 @@ __attribute__((used, visibility("default"))) const char *__ubsan_default_options
 {
     return "halt_on_error=1:print_stacktrace=1:exitcode=86";
 }
-
 }
