@@ -4,8 +4,7 @@
 #include <cstring>
 #include <new>
 
-Varmap::elem_t::elem_t(const char *n, const char *v)
-    : name(strdup(n)), val(strdup(v)), nxt(nullptr)
+Varmap::elem_t::elem_t(const char *n, const char *v) : name(strdup(n)), val(strdup(v)), nxt(nullptr)
 {
 }
 
