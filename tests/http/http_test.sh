@@ -20,7 +20,16 @@ case $server in
 esac
 
 sandbox_create "$cgi"
-trap "${KEEP:+:} sandbox_remove" EXIT
+# VOKT_HTTP_KEEP=1 keeps the sandbox (pages, dumps, logs) for a look.
+keep_or_remove() {
+    if [ -n "${VOKT_HTTP_KEEP:-}" ]; then
+        server_stop
+        echo "# kept $SANDBOX"
+    else
+        sandbox_remove
+    fi
+}
+trap keep_or_remove EXIT
 server_start "$server" || exit 1
 echo "# $server on $BASE, sandbox $SANDBOX"
 

@@ -47,7 +47,8 @@ check "the dump file is nobody's and holds the request" sh -c \
 # Ctrl-C: the terminal sends SIGINT to lighttpd, which serve.sh became.
 stopped_by_ctrl_c() {
     local inner i
-    inner=$(pgrep -P "$SERVER_PID")
+    # unshare's child is the namespace's shell, whose child is lighttpd.
+    inner=$(pgrep -P "$(pgrep -P "$SERVER_PID")")
     [ -n "$inner" ] || return 1
     kill -INT "$inner"
     for i in $(seq 50); do

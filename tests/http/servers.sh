@@ -113,10 +113,14 @@ EOF
 
 # sandbox_run_root CMD...: runs CMD in the background inside the sandbox's
 # namespaces; SERVER_PID is the namespace's outer process.  Its output goes
-# to $SANDBOX/run/server.out.
+# to $SANDBOX/run/server.out.  A shell that stays root is the namespace's
+# first process and waits for CMD: a server that changes its user loses the
+# signal that --kill-child arranges, the shell keeps it.
 sandbox_run_root() {
-    setsid unshare --mount --propagation private --pid --fork --kill-child --mount-proc \
-        sh -c 'mount --bind "$1/tmp" /tmp || exit 125; shift; exec "$@"' sh "$SANDBOX" "$@" \
+    # --pdeathsig: should the test itself be killed (a ctest timeout), the
+    # namespace goes with it.
+    setsid setpriv --pdeathsig KILL unshare --mount --propagation private --pid --fork --kill-child --mount-proc \
+        sh -c 'mount --bind "$1/tmp" /tmp || exit 125; shift; "$@" & wait $!' sh "$SANDBOX" "$@" \
         >>"$SANDBOX/run/server.out" 2>&1 </dev/null &
     SERVER_PID=$!
 }
