@@ -9,6 +9,8 @@ PACKAGES=(
   g++ cmake make libgtest-dev libgmock-dev
   # sanitizer build, fuzzing and memory checks
   clang-14 libclang-rt-14-dev valgrind
+  # layout and static checks
+  clang-format-14 clang-tidy-14
   # benchmarks
   libbenchmark-dev
   # end-to-end tests through web servers and a headless browser

@@ -14,3 +14,33 @@ configure_and_test() {
 
 echo "== default build (vokt.cgi linked statically)"
 configure_and_test build
+
+# == sanitizer build: library, program and every test built with
+# AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer
+# (-fno-sanitize-recover: the first finding fails the run); the whole unit
+# and black-box suite runs in it.
+echo "== sanitizer build (ASan, UBSan, LSan)"
+configure_and_test build-asan -DVOKT_SANITIZE=ON
+
+# == valgrind memcheck: the hostile-request tests, each request run under
+# memcheck on a dynamically linked vokt.cgi; any error or leak fails.
+echo "== valgrind memcheck"
+cmake -B build-memcheck -DVOKT_WERROR=ON -DVOKT_MEMCHECK=ON
+cmake --build build-memcheck -j"$jobs" --target memcheck_tests
+(cd build-memcheck && ctest -L valgrind --output-on-failure -j"$jobs")
+
+# == fuzzing: every libFuzzer target first on its seed corpus, then
+# VOKT_FUZZ_SECONDS (60) of fuzzing each; docs/HARDENING.md has the long run.
+echo "== short fuzz runs"
+cmake -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++-14 -DVOKT_FUZZ_SECONDS=60
+cmake --build build-fuzz -j"$jobs"
+(cd build-fuzz && ctest --output-on-failure -j"$jobs")
+
+# == static checks: the layout of .clang-format and the checks of
+# .clang-tidy over the library and the fuzz targets.
+echo "== clang-format and clang-tidy"
+clang-format-14 --dry-run -Werror lib/*.cpp lib/*.h fuzz/*.cpp fuzz/*.h
+cmake -B build-tidy -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DVOKT_TESTS=OFF
+clang-tidy-14 -p build-tidy --quiet lib/*.cpp
+cmake -S fuzz -B build-fuzz -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+clang-tidy-14 -p build-fuzz --quiet fuzz/*.cpp
