@@ -1,0 +1,280 @@
+/* The bench's harness.
+ *
+ *   runner time REPS ENVFILE STDINFILE 'label=/path/prog arg...' ...
+ *       Runs every command REPS times, interleaved (A B C A B C ...), each
+ *       with exactly the environment of ENVFILE (one entry a line),
+ *       STDINFILE on standard input and standard output on /dev/null, and
+ *       prints one line per command:
+ *         label median_us q1_us q3_us median_maxrss_kib max_maxrss_kib minflt
+ *       Wall time is fork to reaped child; peak memory is the child's
+ *       ru_maxrss from wait4, minflt its minor page faults (median).
+ *   runner body SIZE SHAPE FILE
+ *       SIZE bytes of urlencoded form data: SHAPE "pairs" (name=value&...,
+ *       with escapes) or "field" (one field whose value is a long escaped
+ *       text, as a file sent urlencoded).
+ *   runner form N KIND FILE
+ *       N pairs; KIND "ordinary" (names spread over the map's buckets) or
+ *       "bucket" (every name in the same bucket, ascending: each insert
+ *       walks the whole chain).
+ *
+ * Kept small on purpose: a forked child starts with the parent's memory
+ * counted in its peak.
+ */
+#define _GNU_SOURCE
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#define MAXCMD 8
+#define MAXARG 16
+#define MAXREPS 2000
+#define MAXENV 512
+
+static void die(const char *what)
+{
+    perror(what);
+    exit(2);
+}
+
+static int cmp_double(const void *a, const void *b)
+{
+    double x = *(const double *)a, y = *(const double *)b;
+    return (x > y) - (x < y);
+}
+
+static int cmp_long(const void *a, const void *b)
+{
+    long x = *(const long *)a, y = *(const long *)b;
+    return (x > y) - (x < y);
+}
+
+/* The q-quantile of n sorted values, linearly interpolated. */
+static double quantile(const double *v, int n, double q)
+{
+    double pos = q * (n - 1);
+    int i = (int)pos;
+    if (i + 1 >= n)
+        return v[n - 1];
+    return v[i] + (pos - i) * (v[i + 1] - v[i]);
+}
+
+static char *read_all(const char *path, size_t *len)
+{
+    FILE *f = fopen(path, "rb");
+    if (f == NULL)
+        die(path);
+    size_t cap = 4096, n = 0;
+    char *buf = malloc(cap);
+    size_t got;
+    while (buf != NULL && (got = fread(buf + n, 1, cap - n - 1, f)) > 0) {
+        n += got;
+        if (cap - n - 1 == 0)
+            buf = realloc(buf, cap *= 2);
+    }
+    if (buf == NULL)
+        die("malloc");
+    buf[n] = '\0';
+    fclose(f);
+    *len = n;
+    return buf;
+}
+
+struct cmd {
+    char *label;
+    char *argv[MAXARG + 1];
+    double us[MAXREPS];
+    long rss[MAXREPS];
+    long flt[MAXREPS];
+};
+
+static struct cmd cmds[MAXCMD];
+
+static void parse_cmd(struct cmd *c, char *spec)
+{
+    char *eq = strchr(spec, '=');
+    if (eq == NULL) {
+        fprintf(stderr, "command without label: %s\n", spec);
+        exit(2);
+    }
+    *eq = '\0';
+    c->label = spec;
+    int n = 0;
+    for (char *t = strtok(eq + 1, " "); t != NULL && n < MAXARG; t = strtok(NULL, " "))
+        c->argv[n++] = t;
+    c->argv[n] = NULL;
+}
+
+static double run_once(struct cmd *c, char **envp, const char *stdinfile, long *maxrss, long *minflt)
+{
+    struct timespec t0, t1;
+    clock_gettime(CLOCK_MONOTONIC, &t0);
+    pid_t pid = fork();
+    if (pid < 0)
+        die("fork");
+    if (pid == 0) {
+        int in = open(stdinfile, O_RDONLY);
+        int out = open("/dev/null", O_WRONLY);
+        if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0)
+            _exit(127);
+        close(in);
+        close(out);
+        execve(c->argv[0], c->argv, envp);
+        _exit(127);
+    }
+    int status;
+    struct rusage ru;
+    if (wait4(pid, &status, 0, &ru) != pid)
+        die("wait4");
+    clock_gettime(CLOCK_MONOTONIC, &t1);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) == 127) {
+        fprintf(stderr, "%s: failed (status %d)\n", c->label, status);
+        exit(2);
+    }
+    *maxrss = ru.ru_maxrss;
+    *minflt = ru.ru_minflt;
+    return (double)(t1.tv_sec - t0.tv_sec) * 1e6 + (double)(t1.tv_nsec - t0.tv_nsec) / 1e3;
+}
+
+static int do_time(int argc, char **argv)
+{
+    if (argc < 6)
+        return 2;
+    int reps = atoi(argv[2]);
+    if (reps < 1 || reps > MAXREPS)
+        return 2;
+    size_t envlen;
+    char *envtext = read_all(argv[3], &envlen);
+    static char *envp[MAXENV + 1];
+    int ne = 0;
+    for (char *t = strtok(envtext, "\n"); t != NULL && ne < MAXENV; t = strtok(NULL, "\n"))
+        envp[ne++] = t;
+    envp[ne] = NULL;
+    int nc = argc - 5;
+    if (nc > MAXCMD)
+        return 2;
+    for (int i = 0; i < nc; ++i)
+        parse_cmd(&cmds[i], argv[5 + i]);
+    /* One unmeasured round warms the page cache and the file system. */
+    long dummy, dummy2;
+    for (int i = 0; i < nc; ++i)
+        run_once(&cmds[i], envp, argv[4], &dummy, &dummy2);
+    for (int r = 0; r < reps; ++r)
+        for (int i = 0; i < nc; ++i)
+            cmds[i].us[r] = run_once(&cmds[i], envp, argv[4], &cmds[i].rss[r], &cmds[i].flt[r]);
+    for (int i = 0; i < nc; ++i) {
+        struct cmd *c = &cmds[i];
+        qsort(c->us, (size_t)reps, sizeof c->us[0], cmp_double);
+        qsort(c->rss, (size_t)reps, sizeof c->rss[0], cmp_long);
+        qsort(c->flt, (size_t)reps, sizeof c->flt[0], cmp_long);
+        printf("%s %.1f %.1f %.1f %ld %ld %ld\n", c->label, quantile(c->us, reps, 0.5),
+               quantile(c->us, reps, 0.25), quantile(c->us, reps, 0.75), c->rss[reps / 2],
+               c->rss[reps - 1], c->flt[reps / 2]);
+    }
+    return 0;
+}
+
+/* Buffered output of generated data. */
+static FILE *out_open(const char *path)
+{
+    FILE *f = fopen(path, "wb");
+    if (f == NULL)
+        die(path);
+    return f;
+}
+
+static void out_close(FILE *f)
+{
+    if (fflush(f) != 0 || ferror(f) || fclose(f) != 0)
+        die("write");
+}
+
+static int do_body(int argc, char **argv)
+{
+    if (argc != 5)
+        return 2;
+    long long size = atoll(argv[2]);
+    int field = strcmp(argv[3], "field") == 0;
+    FILE *f = out_open(argv[4]);
+    /* A line of German text with umlauts and separators, as a browser
+     * encodes it: the decoder meets plain bytes, '+' and %XX escapes. */
+    static const char text[] =
+        "Gr%FC%DFe+aus+M%FCnchen%2C+Stra%DFe+%26+Platz+Nr.+7%3A+%22gut%22+%3D+ok%21+";
+    char piece[256];
+    long long n = 0;
+    long i = 0;
+    if (field) {
+        n += fprintf(f, "datei=");
+        while (n < size) {
+            long long rest = size - n;
+            size_t k = sizeof text - 1;
+            if ((long long)k > rest)
+                k = (size_t)rest;
+            /* Never cut an escape: pad the tail with plain letters. */
+            if (k < sizeof text - 1)
+                for (size_t j = 0; j < k; ++j)
+                    fputc('x', f);
+            else
+                fwrite(text, 1, k, f);
+            n += (long long)k;
+        }
+    } else {
+        while (n < size) {
+            int len = snprintf(piece, sizeof piece, "%sfeld%ld=%s", i > 0 ? "&" : "", i % 1000, text);
+            long long rest = size - n;
+            if (len > rest) {
+                for (long long j = 0; j < rest; ++j)
+                    fputc('x', f);
+                n = size;
+                break;
+            }
+            fwrite(piece, 1, (size_t)len, f);
+            n += len;
+            ++i;
+        }
+    }
+    out_close(f);
+    return 0;
+}
+
+static int do_form(int argc, char **argv)
+{
+    if (argc != 5)
+        return 2;
+    long n = atol(argv[2]);
+    int bucket = strcmp(argv[3], "bucket") == 0;
+    FILE *f = out_open(argv[4]);
+    static const char first[] = "abcdefghijklmnopqrstuvwxyz";
+    for (long i = 0; i < n; ++i) {
+        if (i > 0)
+            fputc('&', f);
+        if (bucket)
+            /* 'a' ... 'b': bucket 20 for every name, ascending by number. */
+            fprintf(f, "a%06ldb=wert+%ld", i, i);
+        else
+            /* Names as forms have them, first and last letters varied. */
+            fprintf(f, "%cfeld%ld%c=wert+%ld%%21", first[i % 26], i, first[(i / 26) % 26], i);
+    }
+    out_close(f);
+    return 0;
+}
+
+int main(int argc, char **argv)
+{
+    int rc = 2;
+    if (argc >= 2 && strcmp(argv[1], "time") == 0)
+        rc = do_time(argc, argv);
+    else if (argc >= 2 && strcmp(argv[1], "body") == 0)
+        rc = do_body(argc, argv);
+    else if (argc >= 2 && strcmp(argv[1], "form") == 0)
+        rc = do_form(argc, argv);
+    if (rc == 2)
+        fprintf(stderr, "usage: runner time REPS ENVFILE STDINFILE 'label=prog args' ...\n"
+                        "       runner body SIZE pairs|field FILE\n"
+                        "       runner form N ordinary|bucket FILE\n");
+    return rc;
+}
