@@ -24,6 +24,16 @@ int Varmap::elem_t::replace(const char *value)
     return 0;
 }
 
+namespace {
+
+void freigeben(Varmap::elem_t *e)
+{
+    e->~elem_t();
+    std::free(e);
+}
+
+} // namespace
+
 Varmap::Varmap() : in{}
 {
 }
@@ -33,7 +43,7 @@ Varmap::~Varmap()
     for (elem_t *head : in) {
         while (head != nullptr) {
             elem_t *next = head->nxt;
-            delete head;
+            freigeben(head);
             head = next;
         }
     }
@@ -61,11 +71,15 @@ int Varmap::insert(const char *name, const char *value)
     if (*link != nullptr && order == 0)
         return (*link)->replace(value);
 
-    elem_t *neu = new (std::nothrow) elem_t(name, value);
-    if (neu == nullptr)
+    // malloc and placement new rather than operator new: the library then
+    // needs nothing of the C++ runtime's exception support, which a
+    // statically linked program would otherwise set up on every start.
+    void *platz = std::malloc(sizeof(elem_t));
+    if (platz == nullptr)
         return -1;
+    elem_t *neu = new (platz) elem_t(name, value);
     if (!neu->ok()) {
-        delete neu;
+        freigeben(neu);
         return -1;
     }
     neu->nxt = *link;
