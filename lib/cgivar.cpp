@@ -3,6 +3,7 @@
 #include "cgiausg.h"
 #include "dumpdatei.h"
 
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -256,6 +257,13 @@ bool speichere(Varmap *erg, const char *name, const char *wert, int &paare)
     return true;
 }
 
+// The bytes with a meaning of their own in urlencoded form data.
+constexpr auto SONDERZEICHEN = [] {
+    std::array<bool, 256> t{};
+    t['='] = t['&'] = t['+'] = t['%'] = true;
+    return t;
+}();
+
 } // namespace
 
 int aufspalt(Varmap *erg, char *puffer, int inhaltlang)
@@ -270,6 +278,11 @@ int aufspalt(Varmap *erg, char *puffer, int inhaltlang)
     // A value before the first '=' is stored under the empty name.
     const char *lname = "";
     while (l < ende) {
+        // Most bytes are plain and copied as they are.
+        if (!SONDERZEICHEN[static_cast<unsigned char>(*l)]) {
+            *s++ = *l++;
+            continue;
+        }
         switch (*l) {
         case '=':
             *s++ = '\0';
