@@ -2,10 +2,11 @@
 # Serves vokt.cgi and the demonstration page (www/) with lighttpd, in the
 # foreground, on 127.0.0.1; Ctrl-C stops it.
 #
-#   tools/serve.sh [-p PORT] [-b BUILD_DIR]
+#   tools/serve.sh [-p PORT] [-b BUILD_DIR] [-n]
 #
 # PORT (default 8080) and BUILD_DIR (default build) may also be given as
-# environment variables.  Builds the program if needed and installs lighttpd
+# environment variables; -n serves the program as it is built, without
+# building.  Builds the program if needed and installs lighttpd
 # (and what the build needs) with apt-get when it is missing, as root or
 # through sudo.  Started as root, lighttpd runs as user nobody, and so does
 # the program: its dump file is then /tmp/cgidump65534.
@@ -14,11 +15,14 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 port=${PORT:-8080}
 build=${BUILD_DIR:-$root/build}
 
-usage() { sed -n '2,11s/^# \{0,1\}//p' "$0"; }
-while getopts p:b:h opt; do
+build_it=1
+
+usage() { sed -n '2,13s/^# \{0,1\}//p' "$0"; }
+while getopts p:b:nh opt; do
     case $opt in
         p) port=$OPTARG ;;
         b) build=$OPTARG ;;
+        n) build_it= ;;
         h) usage; exit 0 ;;
         *) usage >&2; exit 2 ;;
     esac
@@ -43,9 +47,11 @@ if [ "${#missing[@]}" -gt 0 ]; then
     $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
-echo "== building vokt.cgi in $build"
-[ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build"
-cmake --build "$build" --target vokt.cgi -j"$(nproc)"
+if [ -n "$build_it" ]; then
+    echo "== building vokt.cgi in $build"
+    [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build"
+    cmake --build "$build" --target vokt.cgi -j"$(nproc)"
+fi
 
 # Only the program is exposed, in a cgi-bin of its own.
 serve=$build/serve

@@ -25,7 +25,8 @@ sandbox_create "$build/vokt.cgi"
 trap sandbox_remove EXIT
 PORT=$(free_port)
 BASE=http://127.0.0.1:$PORT
-sandbox_run_root "$repo/tools/serve.sh" -p "$PORT" -b "$build"
+# -n: the program under test is the one built, not rebuilt here.
+sandbox_run_root "$repo/tools/serve.sh" -n -p "$PORT" -b "$build"
 if ! wait_answer "$BASE/"; then
     cat "$SANDBOX/run/server.out"
     exit 1

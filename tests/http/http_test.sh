@@ -190,21 +190,23 @@ if [ "$server" = lighttpd ]; then
     check "16 MiB chunked: CONTENT_LENGTH set by the server" grep -aqx 'CONTENT_LENGTH=16777216' "$DUMP"
     check "16 MiB chunked: the dump's body is what was sent" dump_is_one_record "$W/big.req"
 else
-    # Apache passes a chunked body without CONTENT_LENGTH; the program reads
-    # no body then.  A small one still gives the page.
+    # Apache passes a chunked body without CONTENT_LENGTH, and the program
+    # reads no body then.  Its page is sure to arrive only when the body is
+    # empty: bytes left unread when the program ends make Apache's read of
+    # the page fail, now and then even for a few bytes.
     dump_without_body() { ! grep -aq '^CONTENT_LENGTH=' "$DUMP" && ends_with "$DUMP" <(printf '\n*0\n'); }
-    printf 'a=1&b=2' >"$W/small.req"
-    fetch chunked "$URL" -H 'Transfer-Encoding: chunked' --data-binary @"$W/small.req"
-    check "chunked: status 200" status_is chunked 200
-    check "chunked: length 0, empty echo, no variables" ends_with "$W/chunked" \
+    fetch chunked "$URL" -H 'Transfer-Encoding: chunked' --data-binary ''
+    check "chunked, empty: status 200" status_is chunked 200
+    check "chunked, empty: length 0, empty echo, no variables" ends_with "$W/chunked" \
         <(printf 'L\xe4nge des Inhalts:0\n<PRE></PRE>\n<H2>Die Liste der Variablen</H2>\n')
-    check "chunked: no CONTENT_LENGTH, the dump ends with '*0'" dump_without_body
-    # A big one: the program ends without reading it, and Apache fails to
-    # hand it over; whatever the client gets, no body is recorded.
-    rm -f "$DUMP"
-    "${CURL[@]}" -o /dev/null -H 'Transfer-Encoding: chunked' --data-binary @"$W/big.req" "$URL" 2>/dev/null
-    echo "# observed apache, 16 MiB chunked to vokt.cgi: curl exit status $?"
-    check "16 MiB chunked: no CONTENT_LENGTH, the dump ends with '*0'" dump_without_body
+    check "chunked, empty: no CONTENT_LENGTH, the dump ends with '*0'" dump_without_body
+    for body in small big; do
+        [ "$body" = small ] && printf 'a=1&b=2' >"$W/small.req"
+        rm -f "$DUMP"
+        "${CURL[@]}" -o "$W/chunked" -H 'Transfer-Encoding: chunked' --data-binary @"$W/$body.req" "$URL" 2>/dev/null
+        echo "# observed apache, $(stat -c %s "$W/$body.req") bytes chunked to vokt.cgi: curl exit status $?"
+        check "chunked, $body: no CONTENT_LENGTH, the dump ends with '*0'" dump_without_body
+    done
 fi
 check "after the uploads: the server still answers" still_answers
 
