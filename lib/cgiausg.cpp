@@ -69,37 +69,64 @@ void cgi_usererror(const char *errmsg, ...)
 
 namespace {
 
-void schreibe_entity(const char *ent)
-{
-    fwrite_unlocked(ent, 1, std::strlen(ent), stdout);
-}
+// Escaped text is gathered here and goes to the page in large pieces: one
+// library call per piece rather than one per entity and run between them.
+class Sammler {
+public:
+    void an(const char *text, std::size_t len)
+    {
+        if (len > sizeof platz - voll) {
+            leeren();
+            if (len > sizeof platz / 2) {
+                fwrite_unlocked(text, 1, len, stdout);
+                return;
+            }
+        }
+        std::memcpy(platz + voll, text, len);
+        voll += len;
+    }
+    void entity_an(const char *ent) { an(ent, std::strlen(ent)); }
+    void leeren()
+    {
+        fwrite_unlocked(platz, 1, voll, stdout);
+        voll = 0;
+    }
+
+private:
+    char platz[4096];
+    std::size_t voll = 0;
+};
 
 } // namespace
 
 void html_text(const char *text, std::size_t len)
 {
+    Sammler seite;
     std::size_t start = 0;
     for (std::size_t i = 0; i < len; ++i) {
         const char *ent = entity(static_cast<unsigned char>(text[i]));
         if (ent == nullptr)
             continue;
-        fwrite_unlocked(text + start, 1, i - start, stdout);
-        schreibe_entity(ent);
+        seite.an(text + start, i - start);
+        seite.entity_an(ent);
         start = i + 1;
     }
-    fwrite_unlocked(text + start, 1, len - start, stdout);
+    seite.an(text + start, len - start);
+    seite.leeren();
 }
 
 // The terminator bounds the text, so strcspn can look for the four bytes
 // many at a time: a large body's echo costs little more than its write.
 void html_text(const char *text)
 {
+    Sammler seite;
     std::size_t lauf = std::strcspn(text, "&<>\"");
     while (text[lauf] != '\0') {
-        fwrite_unlocked(text, 1, lauf, stdout);
-        schreibe_entity(entity(static_cast<unsigned char>(text[lauf])));
+        seite.an(text, lauf);
+        seite.entity_an(entity(static_cast<unsigned char>(text[lauf])));
         text += lauf + 1;
         lauf = std::strcspn(text, "&<>\"");
     }
-    fwrite_unlocked(text, 1, lauf, stdout);
+    seite.an(text, lauf);
+    seite.leeren();
 }
