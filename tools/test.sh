@@ -50,3 +50,19 @@ cmake -B build-tidy -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DVOKT_TESTS=OFF
 clang-tidy-14 -p build-tidy --quiet lib/*.cpp
 cmake -S fuzz -B build-fuzz -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 clang-tidy-14 -p build-fuzz --quiet fuzz/*.cpp
+
+# == dynamic build and bench programs: vokt.cgi linked against the shared
+# glibc (-DVOKT_STATIC=OFF, as distribution packages build it) runs the
+# whole unit and black-box suite; the bench's floor program, harness and
+# microbenchmarks are compiled too (bench/run.sh runs them; timings are no
+# test).  Each build must be linked the way its option says.
+echo "== dynamic build (VOKT_STATIC=OFF) and bench programs"
+configure_and_test build-dyn -DVOKT_STATIC=OFF -DVOKT_TESTS=ON -DVOKT_BENCH=ON
+if ! readelf -d build-dyn/vokt.cgi | grep -q 'Shared library: \[libc\.so'; then
+  echo "build-dyn/vokt.cgi is not linked against the shared glibc" >&2
+  exit 1
+fi
+if readelf -d build/vokt.cgi | grep -q NEEDED; then
+  echo "build/vokt.cgi (default build) is not linked statically" >&2
+  exit 1
+fi
