@@ -63,7 +63,8 @@ page_env_matches_dump() {
 }
 
 # page_starts_whole PAGE: the page begins with the program's head, its
-# user line and the environment heading (the server took the CGI header).
+# user line and the environment heading (the server has taken the CGI
+# header line off).
 page_head() {
     printf '<HTML>\n<TITLE>Cgi-Dump</TITLE>\n</HEAD>\n<BODY>\n<H1>Cgi-Dump</H1>\n'
     printf '<H2>User-Information</H2>Ich bin effektiv Nutzer 65534 und pinsele daher in /tmp/cgidump65534<p>\n'
@@ -147,7 +148,7 @@ observe "POST 200000 bytes" --data-binary @"$W/b200k"
 observe "POST 200000 bytes chunked" -H 'Transfer-Encoding: chunked' --data-binary @"$W/b200k"
 
 # --- GET with a query string -------------------------------------------------
-fetch get "$URL?seite=2&name=M%FCller&wort=a%26b&x=%3Cb%3E"
+check "GET: the response arrives complete" fetch get "$URL?seite=2&name=M%FCller&wort=a%26b&x=%3Cb%3E"
 check "GET: status 200, text/html" status_is get 200
 check "GET: Content-Type text/html" header_has get 'Content-Type: text/html'
 check "GET: the page starts with head and user line" page_starts_whole "$W/get"
@@ -160,7 +161,7 @@ check "GET: the dump ends with '*0' and no body" ends_with "$DUMP" <(printf '\n*
 
 # --- POST urlencoded with a query string --------------------------------------
 printf 'name=M%%FCller&wort=a%%26b&seite=1' >"$W/form.req"
-fetch post "$URL?seite=2" --data-binary @"$W/form.req"
+check "POST: the response arrives complete" fetch post "$URL?seite=2" --data-binary @"$W/form.req"
 check "POST: status 200" status_is post 200
 check "POST: length line and the escaped body echo" contains "$W/post" \
     <(printf 'L\xe4nge des Inhalts:32\n<PRE>name=M%%FCller&amp;wort=a%%26b&amp;seite=1</PRE>\n')
@@ -173,7 +174,7 @@ check "POST: the dump names the form's content type" \
 
 # --- 16 MiB of random bytes ---------------------------------------------------
 head -c $((16 << 20)) /dev/urandom >"$W/big.req"
-fetch big "$URL" -H 'Content-Type: application/octet-stream' --data-binary @"$W/big.req"
+check "16 MiB: the response arrives complete" fetch big "$URL" -H 'Content-Type: application/octet-stream' --data-binary @"$W/big.req"
 check "16 MiB: status 200" status_is big 200
 full_length_read() {
     grep -aqx "$(printf 'L\xe4nge des Inhalts:%d' "$2")" "$W/$1" && ! grep -aq 'eigendlich' "$W/$1"
@@ -184,7 +185,7 @@ check "16 MiB: the dump's body is byte for byte what was sent" dump_is_one_recor
 if [ "$server" = lighttpd ]; then
     # lighttpd removes the chunking and sets CONTENT_LENGTH itself.
     rm -f "$DUMP"
-    fetch chunked "$URL" -H 'Transfer-Encoding: chunked' --data-binary @"$W/big.req"
+    check "16 MiB chunked: the response arrives complete" fetch chunked "$URL" -H 'Transfer-Encoding: chunked' --data-binary @"$W/big.req"
     check "16 MiB chunked: status 200" status_is chunked 200
     check "16 MiB chunked: the page has the length" full_length_read chunked 16777216
     check "16 MiB chunked: CONTENT_LENGTH set by the server" grep -aqx 'CONTENT_LENGTH=16777216' "$DUMP"
@@ -195,7 +196,7 @@ else
     # empty: bytes left unread when the program ends make Apache's read of
     # the page fail, now and then even for a few bytes.
     dump_without_body() { ! grep -aq '^CONTENT_LENGTH=' "$DUMP" && ends_with "$DUMP" <(printf '\n*0\n'); }
-    fetch chunked "$URL" -H 'Transfer-Encoding: chunked' --data-binary ''
+    check "chunked, empty: the response arrives complete" fetch chunked "$URL" -H 'Transfer-Encoding: chunked' --data-binary ''
     check "chunked, empty: status 200" status_is chunked 200
     check "chunked, empty: length 0, empty echo, no variables" ends_with "$W/chunked" \
         <(printf 'L\xe4nge des Inhalts:0\n<PRE></PRE>\n<H2>Die Liste der Variablen</H2>\n')
@@ -220,15 +221,15 @@ method_refused() {
 }
 if [ "$server" = lighttpd ]; then
     # lighttpd has read the whole body before it starts the program.
-    fetch put "$URL" -X PUT --data-binary @"$W/b200k"
+    check "PUT with a body: the response arrives complete" fetch put "$URL" -X PUT --data-binary @"$W/b200k"
     check "PUT with a body: the method error page, no '*' line in the dump" method_refused put PUT
 else
     # Apache streams the body into the program, which ends without reading
     # it: the client may get a reset then.  Refusal without a body:
-    fetch put "$URL" -X PUT
+    check "PUT: the response arrives complete" fetch put "$URL" -X PUT
     check "PUT: the method error page, no '*' line in the dump" method_refused put PUT
 fi
-fetch delete "$URL?a=1" -X DELETE
+check "DELETE: the response arrives complete" fetch delete "$URL?a=1" -X DELETE
 check "DELETE: the method error page" method_refused delete DELETE
 check "after the refusals: the server still answers" still_answers
 
@@ -286,7 +287,7 @@ slow_dump_own() {
 }
 check "aborted upload: any dump left is that request's own, body cut short" slow_dump_own
 printf 'after=1' >"$W/after.req"
-fetch after "$URL" --data-binary @"$W/after.req"
+check "aborted upload: the next request: the response arrives complete" fetch after "$URL" --data-binary @"$W/after.req"
 check "aborted upload: the next request is served whole" \
     ends_with "$W/after" <(printf '<H2>Die Liste der Variablen</H2>\nafter = 1<p>\n')
 check "aborted upload: the dump is the next request's, whole" dump_is_one_record "$W/after.req"
