@@ -264,6 +264,14 @@ constexpr auto SONDERZEICHEN = [] {
     return t;
 }();
 
+// hex() of every byte, looked up rather than computed.
+constexpr auto HEXWERT = [] {
+    std::array<char, 256> t{};
+    for (int z = 0; z < 256; ++z)
+        t[static_cast<std::size_t>(z)] = hex(static_cast<char>(z));
+    return t;
+}();
+
 } // namespace
 
 int aufspalt(Varmap *erg, char *puffer, int inhaltlang)
@@ -304,8 +312,8 @@ int aufspalt(Varmap *erg, char *puffer, int inhaltlang)
         case '%': {
             // Digits missing at the end of the input count as '0'.
             std::ptrdiff_t rest = ende - l - 1;
-            char hoch = rest >= 1 ? hex(l[1]) : 0;
-            char tief = rest >= 2 ? hex(l[2]) : 0;
+            char hoch = rest >= 1 ? HEXWERT[static_cast<unsigned char>(l[1])] : 0;
+            char tief = rest >= 2 ? HEXWERT[static_cast<unsigned char>(l[2])] : 0;
             *s++ = static_cast<char>(hoch * 16 + tief);
             l += rest >= 2 ? 3 : rest + 1;
             break;

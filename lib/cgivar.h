@@ -18,7 +18,7 @@ constexpr int GCV_DEBUGALL = GCV_DEBUGL1 | GCV_DEBUGL2;
 constexpr int MAXPAARE = 10000;
 
 // One hex digit: '0'-'9', 'a'-'f', 'A'-'F' give 0..15, anything else 0.
-static inline char hex(char z)
+static constexpr char hex(char z)
 {
     if (z >= '0' && z <= '9')
         return static_cast<char>(z - '0');
