@@ -19,8 +19,10 @@ mkdir -p "$W"
 
 PORT=$(free_port)
 BASE=http://127.0.0.1:$PORT
-# -n: the program under test is the one built, not rebuilt here.
-sandbox_run_root "$repo/tools/serve.sh" -n -p "$PORT" -b "$build"
+# serve.sh and the page as they are in the checkout; -n: the program under
+# test is the one built, not rebuilt here.
+sandbox_stage_serve "$repo"
+sandbox_run_root "$SANDBOX/repo/tools/serve.sh" -n -p "$PORT" -b "$SANDBOX/build"
 if ! wait_answer "$BASE/"; then
     cat "$SANDBOX/run/server.out"
     exit 1

@@ -41,6 +41,19 @@ EOF
     SERVER_PID=
 }
 
+# sandbox_stage_serve REPO: copies tools/serve.sh and www/ of REPO into
+# $SANDBOX/repo, and the program into $SANDBOX/build, for serve.sh -n.
+# Inside the namespace /tmp is the sandbox's own, so a checkout or build
+# folder below /tmp could not be seen there; the sandbox can.
+sandbox_stage_serve() {
+    local repo=$1
+    mkdir -p "$SANDBOX/repo/tools" "$SANDBOX/build"
+    install -m 755 "$repo/tools/serve.sh" "$SANDBOX/repo/tools/serve.sh"
+    cp -r "$repo/www" "$SANDBOX/repo/www"
+    chmod -R a+rX "$SANDBOX/repo"
+    install -m 755 "$SANDBOX/cgi-bin/vokt.cgi" "$SANDBOX/build/vokt.cgi"
+}
+
 # The dump file of user nobody, as the program sees it inside the sandbox.
 sandbox_dump() { printf '%s/tmp/cgidump%d' "$SANDBOX" "$NOBODY_UID"; }
 
