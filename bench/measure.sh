@@ -13,6 +13,7 @@ vokt=$root/build-bench/vokt.cgi
 dyn=$root/build-bench-dyn/vokt.cgi
 floor=$root/build-bench/bench/floor.cgi
 runner=$root/build-bench/bench/bench_runner
+memfloor=$root/build-bench/bench/memfloor
 
 # Our own /tmp: every dump file of the run lands here and is gone with the
 # namespace.  Room for a 256 MiB body, its dump, tee's copy and some more.
@@ -102,7 +103,7 @@ for size in 1024 65536 1048576 16777216 268435456; do
   for shape in pairs field; do
     as_nobody "$runner" body "$size" "$shape" /tmp/in/body
     measure "body:$shape:$size" "$n" /tmp/in/env.body /tmp/in/body \
-      "tee=/usr/bin/tee /tmp/teedump" "vokt=$vokt"
+      "tee=/usr/bin/tee /tmp/teedump" "memfloor=$memfloor $size" "vokt=$vokt"
     rm -f /tmp/in/body /tmp/teedump /tmp/cgidump65534
   done
 done

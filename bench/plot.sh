@@ -11,7 +11,7 @@ trap 'rm -rf "$tmp"' EXIT
 
 # Columns: size_bytes median_ms q1_ms q3_ms peak_mib
 for shape in pairs field; do
-  for prog in tee vokt; do
+  for prog in tee memfloor vokt; do
     awk -v c="body:$shape:" -v p="$prog" 'index($1, c) == 1 && $2 == p {
         split($1, f, ":"); printf "%s %f %f %f %f\n", f[3], $3 / 1000, $4 / 1000, $5 / 1000, $6 / 1024 }' \
       "$res" | sort -g >"$tmp/body-$shape-$prog.dat"
@@ -41,7 +41,8 @@ set ylabel "ms"
 plot "$tmp/body-field-vokt.dat" using 1:2:3:4 with yerrorlines lw 2 title "vokt.cgi, one field", \
      "$tmp/body-pairs-vokt.dat" using 1:2:3:4 with yerrorlines lw 2 title "vokt.cgi, many pairs", \
      "$tmp/body-field-tee.dat" using 1:2 with linespoints dt 2 lw 2 title "floor: tee dumpfile", \
-     "$tmp/body-field-tee.dat" using 1:(\$2*2.5) with lines dt 3 lc rgb "gray40" title "2.5 x floor"
+     "$tmp/body-field-memfloor.dat" using 1:2 with linespoints dt 4 lw 2 title "fresh memory of the body size, written once", \
+     "$tmp/body-field-tee.dat" using 1:(\$2*2.5) with lines dt 3 lc rgb "gray40" title "2.5 x tee floor"
 
 set output "$dir/body-memory.png"
 set title "POST body: peak memory per request (median of maxrss)"

@@ -42,7 +42,7 @@ fi
 # build for comparison.
 jobs=$(nproc)
 cmake -B build-bench -DVOKT_BENCH=ON -DVOKT_TESTS=OFF >/dev/null
-cmake --build build-bench -j"$jobs" --target vokt.cgi floor.cgi bench_runner micro_bench >/dev/null
+cmake --build build-bench -j"$jobs" --target vokt.cgi floor.cgi memfloor bench_runner micro_bench >/dev/null
 cmake -B build-bench-dyn -DVOKT_STATIC=OFF -DVOKT_TESTS=OFF >/dev/null
 cmake --build build-bench-dyn -j"$jobs" --target vokt.cgi >/dev/null
 

@@ -36,7 +36,7 @@ END {
   print ""
   print "POST bodies of form data: median wall time (ms) and peak memory (MiB) vs tee dumpfile <body >/dev/null"
   print "(pairs: name=value&... with escapes; field: one field holding the whole escaped text)"
-  printf "%-7s %-9s %9s %9s %7s %9s %9s %9s %7s\n", "shape", "body", "tee ms", "vokt ms", "ratio", "growth", "peak MiB", "limit", "of lim"
+  printf "%-7s %-9s %9s %9s %9s %7s %9s %9s %9s %7s\n", "shape", "body", "tee ms", "mem ms", "vokt ms", "ratio", "growth", "peak MiB", "limit", "of lim"
   m = split("1024 65536 1048576 16777216 268435456", sizes, " ")
   for (sh = 1; sh <= 2; ++sh) {
     shape = sh == 1 ? "pairs" : "field"
@@ -46,11 +46,12 @@ END {
       t = get(c, "tee", "med"); v = get(c, "vokt", "med"); r = get(c, "vokt", "rss")
       lim = 2.2 * sizes[i] / 1048576 + 16
       growth = prev > 0 && sizes[i] >= 16777216 ? sprintf("%9.2f", v / prev) : sprintf("%9s", "")
-      printf "%-7s %-9s %9.2f %9.2f %7.2f %s %9.1f %9.1f %6.0f%%\n", shape, sizename(sizes[i]), t / 1000, v / 1000, v / t, growth, mib(r), lim, mib(r) / lim * 100
+      printf "%-7s %-9s %9.2f %9.2f %9.2f %7.2f %s %9.1f %9.1f %6.0f%%\n", shape, sizename(sizes[i]), t / 1000, get(c, "memfloor", "med") / 1000, v / 1000, v / t, growth, mib(r), lim, mib(r) / lim * 100
       prev = v
     }
   }
-  print "(growth: time over the time of the size 16 times smaller; limit: 2.2 x body + 16 MiB)"
+  print "(ratio: vokt over tee; mem: taking and writing fresh memory of the body size once;"
+  print " growth: time over the time of the size 16 times smaller; limit: 2.2 x body + 16 MiB)"
   print ""
   print "Forms: median wall time (ms) by number of pairs; ordinary names, and every name in one bucket"
   printf "%-9s %-7s %9s %9s %9s %7s %7s %9s\n", "kind", "pairs", "floor ms", "tee ms", "vokt ms", "/floor", "/tee", "peak MiB"
