@@ -45,11 +45,13 @@ plot "$tmp/body-field-vokt.dat" using 1:2:3:4 with yerrorlines lw 2 title "vokt.
      "$tmp/body-field-tee.dat" using 1:(\$2*2.5) with lines dt 3 lc rgb "gray40" title "2.5 x tee floor"
 
 set output "$dir/body-memory.png"
+set yrange [0.3:1000]
 set title "POST body: peak memory per request (median of maxrss)"
 set ylabel "MiB"
 plot "$tmp/body-field-vokt.dat" using 1:5 with linespoints lw 2 title "vokt.cgi, one field", \
      "$tmp/body-pairs-vokt.dat" using 1:5 with linespoints lw 2 title "vokt.cgi, many pairs", \
      "$tmp/body-field-tee.dat" using 1:5 with linespoints dt 2 lw 2 title "floor: tee dumpfile", \
+     "$tmp/body-field-memfloor.dat" using 1:5 with linespoints dt 4 lw 2 title "fresh memory of the body size", \
      "$tmp/body-field-tee.dat" using 1:(\$1/1048576) with lines dt 3 lc rgb "gray60" title "body size", \
      "$tmp/body-field-tee.dat" using 1:(2.2*\$1/1048576+16) with lines dt 3 lc rgb "gray20" title "limit 2.2 x body + 16 MiB"
 
@@ -59,6 +61,7 @@ set xlabel "pairs"
 set ylabel "ms"
 set xrange [7:14000]
 set yrange [0.1:3000]
+set key bottom right
 set xtics ("10" 10, "100" 100, "1 000" 1000, "10 000" 10000)
 plot "$tmp/form-bucket-vokt.dat" using 1:2:3:4 with yerrorlines lw 2 title "vokt.cgi, all names in one bucket", \
      "$tmp/form-ordinary-vokt.dat" using 1:2:3:4 with yerrorlines lw 2 title "vokt.cgi, ordinary names", \

@@ -94,15 +94,15 @@ struct cmd {
 
 static struct cmd cmds[MAXCMD];
 
-static void parse_cmd(struct cmd *c, char *spec)
+static void parse_cmd(struct cmd *c, char *befehl)
 {
-    char *eq = strchr(spec, '=');
+    char *eq = strchr(befehl, '=');
     if (eq == NULL) {
-        fprintf(stderr, "command without label: %s\n", spec);
+        fprintf(stderr, "command without label: %s\n", befehl);
         exit(2);
     }
     *eq = '\0';
-    c->label = spec;
+    c->label = befehl;
     int n = 0;
     for (char *t = strtok(eq + 1, " "); t != NULL && n < MAXARG; t = strtok(NULL, " "))
         c->argv[n++] = t;
