@@ -28,7 +28,7 @@ fi
 # Tools: what is missing comes from Debian's packages.
 need=()
 for t in cmake:cmake g++:g++ make:make wrk:wrk lighttpd:lighttpd gnuplot:gnuplot-nox \
-         unshare:util-linux setpriv:util-linux; do
+         unshare:util-linux setpriv:util-linux lscpu:util-linux ss:iproute2 free:procps; do
   command -v "${t%%:*}" >/dev/null || need+=("${t#*:}")
 done
 [ -e /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
