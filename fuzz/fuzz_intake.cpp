@@ -69,7 +69,7 @@ namespace {
 {
     std::fprintf(stderr, "fuzz_intake: %s: %s (run as root: it needs a private mount namespace)\n", what,
                  std::strerror(errno));
-    __real_exit(1);
+    __real_exit(77); // ctest counts the run as skipped, as the black-box tests skip
 }
 
 std::string read_all(int fd)
@@ -235,8 +235,6 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
         refuse("unshare");
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         refuse("private mounts");
-    if (mkdir(home.c_str(), 0700) != 0 && errno != EEXIST)
-        refuse("home directory");
     if (mount("vokt-fuzz", home.c_str(), "tmpfs", 0, "size=256m,mode=0700") != 0)
         refuse("tmpfs over the home directory");
     return 0;
