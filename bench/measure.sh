@@ -138,7 +138,9 @@ server.modules = ( "mod_cgi" )
 server.errorlog = "/tmp/lighttpd.log"
 cgi.assign = ( ".cgi" => "" )
 EOF
-as_nobody lighttpd -D -f /tmp/lighttpd.conf &
+# Started directly (not through the shell function, which would fork a
+# subshell): $! is then lighttpd itself, and killing it stops the server.
+setpriv --reuid=65534 --regid=65534 --clear-groups lighttpd -D -f /tmp/lighttpd.conf &
 server=$!
 trap 'kill "$server" 2>/dev/null || true' EXIT
 for _ in $(seq 50); do
