@@ -162,6 +162,7 @@ inline std::vector<std::pair<std::string, std::string>> checked_walk(const Varma
     const char *v = "x";
     it.inhalt(n, v);
     check(n == nullptr && v == nullptr && it() == nullptr, "end not kept");
+    check(it.next() == nullptr && it() == nullptr, "next() left the end");
     return seen;
 }
 
