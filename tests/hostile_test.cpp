@@ -8,6 +8,7 @@
 // The checks look at the parts of page and dump that the request decides,
 // not at the environment section: the same tests run under valgrind
 // (VOKT_WRAPPER), which adds variables of its own to the environment.
+#include "requests.h"
 #include "sandbox.h"
 
 #include <cstdlib>
@@ -19,31 +20,8 @@
 
 namespace {
 
-const std::string DUMP = "/tmp/cgidump65534";
-const std::string SHORT_READ =
-    "Das kann eigendlich nicht vorkommen, da\xDF ich nicht alles lesen kann, ist es aber ...";
 const std::string CANNOT_WRITE = " kann leider nicht geschrieben werden!\n";
-const std::string VARS = "<H2>Die Liste der Variablen</H2>\n";
-
-class Hostile : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (!Sandbox::usable())
-            GTEST_SKIP() << "needs root for a private mount namespace";
-        box = std::make_unique<Sandbox>();
-    }
-    std::unique_ptr<Sandbox> box;
-};
-
-Request post(const std::string &body, const std::string &length, std::vector<std::string> extra = {})
-{
-    Request r;
-    r.env = {"REQUEST_METHOD=POST", "CONTENT_LENGTH=" + length};
-    r.env.insert(r.env.end(), extra.begin(), extra.end());
-    r.body = body;
-    return r;
-}
+using Hostile = SandboxTest;
 
 bool ends_with(const std::string &s, const std::string &tail)
 {

@@ -1,5 +1,6 @@
 // vokt.cgi run as a web server runs it, checked byte for byte: the page,
 // standard error, the exit status and the dump file.
+#include "requests.h"
 #include "sandbox.h"
 
 #include <algorithm>
@@ -13,9 +14,6 @@
 namespace {
 
 const std::string ENDE = "</BODY>\n</HTML>\n";
-const std::string DUMP = "/tmp/cgidump65534";
-const std::string SHORT_READ =
-    "Das kann eigendlich nicht vorkommen, da\xDF ich nicht alles lesen kann, ist es aber ...";
 
 std::string head(const std::string &path = DUMP, int uid = 65534)
 {
@@ -40,27 +38,7 @@ std::string dump_head(const std::vector<std::string> &env, const std::string &le
     return s + "*" + length + "\n";
 }
 
-const std::string VARS = "<H2>Die Liste der Variablen</H2>\n";
-
-class Program : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (!Sandbox::usable())
-            GTEST_SKIP() << "needs root for a private mount namespace";
-        box = std::make_unique<Sandbox>();
-    }
-    std::unique_ptr<Sandbox> box;
-};
-
-Request post(const std::string &body, const std::string &length, std::vector<std::string> extra = {})
-{
-    Request r;
-    r.env = {"REQUEST_METHOD=POST", "CONTENT_LENGTH=" + length};
-    r.env.insert(r.env.end(), extra.begin(), extra.end());
-    r.body = body;
-    return r;
-}
+using Program = SandboxTest;
 
 TEST_F(Program, GetRequestWholePageAndDump)
 {
