@@ -23,16 +23,7 @@ fi
 
 sandbox_create "$build/vokt.cgi"
 trap sandbox_remove EXIT
-PORT=$(free_port)
-BASE=http://127.0.0.1:$PORT
-# serve.sh and the page as they are in the checkout; -n: the program under
-# test is the one built, not rebuilt here.
-sandbox_stage_serve "$repo"
-sandbox_run_root "$SANDBOX/repo/tools/serve.sh" -n -p "$PORT" -b "$SANDBOX/build"
-if ! wait_answer "$BASE/"; then
-    cat "$SANDBOX/run/server.out"
-    exit 1
-fi
+serve_sh_start "$repo"
 
 mkdir -p "$build/browser"
 node "$here/browser_test.mjs" "$BASE" "$build/browser/screenshot.png"

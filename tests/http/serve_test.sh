@@ -17,16 +17,7 @@ trap sandbox_remove EXIT
 W=$SANDBOX/work
 mkdir -p "$W"
 
-PORT=$(free_port)
-BASE=http://127.0.0.1:$PORT
-# serve.sh and the page as they are in the checkout; -n: the program under
-# test is the one built, not rebuilt here.
-sandbox_stage_serve "$repo"
-sandbox_run_root "$SANDBOX/repo/tools/serve.sh" -n -p "$PORT" -b "$SANDBOX/build"
-if ! wait_answer "$BASE/"; then
-    cat "$SANDBOX/run/server.out"
-    exit 1
-fi
+serve_sh_start "$repo"
 out=$SANDBOX/run/server.out
 
 check "prints the page's and the program's URL" \
