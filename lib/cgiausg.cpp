@@ -99,22 +99,6 @@ private:
 
 } // namespace
 
-void html_text(const char *text, std::size_t len)
-{
-    Sammler seite;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < len; ++i) {
-        const char *ent = entity(static_cast<unsigned char>(text[i]));
-        if (ent == nullptr)
-            continue;
-        seite.an(text + start, i - start);
-        seite.entity_an(ent);
-        start = i + 1;
-    }
-    seite.an(text + start, len - start);
-    seite.leeren();
-}
-
 // The terminator bounds the text, so strcspn can look for the four bytes
 // many at a time: a large body's echo costs little more than its write.
 void html_text(const char *text)

@@ -3,8 +3,6 @@
 #ifndef VOKT_CGIAUSG_H
 #define VOKT_CGIAUSG_H
 
-#include <cstddef>
-
 // "Content-type: text/html", a blank line, the opening of the page and an
 // H1 heading, both with titel.
 void html_kopf(const char *titel);
@@ -17,10 +15,8 @@ void cgi_error(const char *errmsg, ...) __attribute__((format(printf, 1, 2)));
 // An error of the user: onto the page only, then the page end.
 void cgi_usererror(const char *errmsg, ...) __attribute__((format(printf, 1, 2)));
 
-// Writes len bytes of text to the page with & < > " as HTML entities, so
-// that whatever a request carries shows literally and never becomes markup.
-void html_text(const char *text, std::size_t len);
-// The same for a zero-terminated text.
+// Writes text to the page with & < > " as HTML entities, so that whatever
+// a request carries shows literally and never becomes markup.
 void html_text(const char *text);
 
 #endif

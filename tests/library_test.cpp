@@ -47,11 +47,8 @@ TEST(ErrorReports, LongMessagesAreCutAt1023Bytes)
 
 TEST(HtmlText, EscapesOnlyTheFourMarkupBytes)
 {
-    Captured c = capture([] {
-        html_text("<a href=\"x\">&amp;</a> \xE4'");
-        html_text("a<b", 2);
-    });
-    EXPECT_EQ(c.out, "&lt;a href=&quot;x&quot;&gt;&amp;amp;&lt;/a&gt; \xE4'a&lt;");
+    Captured c = capture([] { html_text("<a href=\"x\">&amp;</a> \xE4'"); });
+    EXPECT_EQ(c.out, "&lt;a href=&quot;x&quot;&gt;&amp;amp;&lt;/a&gt; \xE4'");
 }
 
 // getcgienv without the dump: no page head, and environment variables in
