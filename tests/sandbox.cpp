@@ -52,6 +52,11 @@ std::vector<char *> pointers(std::vector<std::string> &texts)
 // In the child: private mounts, the user, the descriptors, then exec.
 [[noreturn]] void child(const std::string &dir, const Request &r, int in, int out, int err)
 {
+    // The program is opened before /tmp is replaced: a build folder below
+    // /tmp is hidden in the namespace, the open file is not.
+    int prog = open(VOKT_CGI, O_PATH | O_CLOEXEC);
+    if (prog < 0)
+        _exit(127);
     if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         mount((dir + "/passwd").c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0 ||
         mount((dir + "/tmp").c_str(), "/tmp", nullptr, MS_BIND, nullptr) != 0)
@@ -63,7 +68,8 @@ std::vector<char *> pointers(std::vector<std::string> &texts)
     dup2(out, 1);
     dup2(err, 2);
     for (int fd = 3; fd < 1024; ++fd)
-        close(fd);
+        if (fd != prog)
+            close(fd);
     if (r.close_stdout)
         close(1);
     if (r.stdout_pipe_closed) {
@@ -78,20 +84,26 @@ std::vector<char *> pointers(std::vector<std::string> &texts)
         _exit(124);
     // VOKT_WRAPPER in the test's environment: a command, words split at
     // spaces, that runs the program (valgrind, say) with the same arguments
-    // and environment.
+    // and environment.  The wrapper (a system program, seen in the
+    // namespace) is given the program as /proc/self/fd/N of the open file.
     std::vector<std::string> argv;
     const char *wrapper = std::getenv("VOKT_WRAPPER");
     std::istringstream words(wrapper != nullptr ? wrapper : "");
     for (std::string w; words >> w;)
         argv.push_back(w);
     bool wrapped = !argv.empty();
-    argv.push_back(VOKT_CGI);
+    argv.push_back(wrapped ? "/proc/self/fd/" + std::to_string(prog) : std::string(VOKT_CGI));
     argv.insert(argv.end(), r.args.begin(), r.args.end());
     std::vector<std::string> env = r.env;
     auto argp = pointers(argv);
     auto envp = pointers(env);
     char *none[] = {nullptr};
-    execve(argp[0], r.no_argv0 && !wrapped ? none : argp.data(), envp.data());
+    if (wrapped) {
+        fcntl(prog, F_SETFD, 0);  // the wrapper opens it by that name
+        execve(argp[0], argp.data(), envp.data());
+    } else {
+        execveat(prog, "", r.no_argv0 ? none : argp.data(), envp.data(), AT_EMPTY_PATH);
+    }
     _exit(127);
 }
 
