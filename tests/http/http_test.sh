@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end tests of vokt.cgi behind a real web server, driven by curl.
 #
-#   http_test.sh lighttpd|apache PATH/TO/vokt.cgi
+#   http_test.sh lighttpd|apache|nginx PATH/TO/vokt.cgi
 #
 # The server runs as user nobody in a sandbox (see servers.sh), so the dump
 # file the tests read is the sandbox's /tmp/cgidump65534.  Exit status 0:
@@ -11,11 +11,12 @@ export LC_ALL=C   # the pages are ISO 8859-1: match bytes
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/servers.sh"
 
-server=${1:?lighttpd or apache}
+server=${1:?lighttpd, apache or nginx}
 cgi=${2:?path to vokt.cgi}
 case $server in
     lighttpd) require_root_and lighttpd ;;
     apache)   require_root_and apache2 ;;
+    nginx)    require_root_and nginx fcgiwrap ;;
     *) echo "unknown server $server" >&2; exit 2 ;;
 esac
 
@@ -182,8 +183,9 @@ full_length_read() {
 check "16 MiB: the page has the length and no short-read report" full_length_read big 16777216
 check "16 MiB: the dump's body is byte for byte what was sent" dump_is_one_record "$W/big.req"
 
-if [ "$server" = lighttpd ]; then
-    # lighttpd removes the chunking and sets CONTENT_LENGTH itself.
+if [ "$server" != apache ]; then
+    # lighttpd and nginx read the whole body first, remove the chunking and
+    # set CONTENT_LENGTH themselves.
     rm -f "$DUMP"
     check "16 MiB chunked: the response arrives complete" fetch chunked "$URL" -H 'Transfer-Encoding: chunked' --data-binary @"$W/big.req"
     check "16 MiB chunked: status 200" status_is chunked 200
@@ -228,6 +230,19 @@ else
     # it: the client may get a reset then.  Refusal without a body:
     check "PUT: the response arrives complete" fetch put "$URL" -X PUT
     check "PUT: the method error page, no '*' line in the dump" method_refused put PUT
+fi
+if [ "$server" = nginx ]; then
+    # fcgiwrap writes the whole body into the program's standard input
+    # before it passes the page on.  The program refuses the method without
+    # reading; once the pipe is full fcgiwrap's write fails, and it answers
+    # 502 with a text of its own instead of the page.  The program did run.
+    fcgiwrap_refused_body() {
+        status_is put502 502 && grep -aq 'An error occurred while reading the request' "$W/put502" &&
+            [ "$(tail -n1 "$DUMP")" = "REQUEST_METHOD=PUT" ] && ! grep -aq '^\*' "$DUMP"
+    }
+    rm -f "$DUMP"
+    check "PUT with a body: the response arrives complete" fetch put502 "$URL" -X PUT --data-binary @"$W/b200k"
+    check "PUT with a body: fcgiwrap's 502, the program refused the method" fcgiwrap_refused_body
 fi
 check "DELETE: the response arrives complete" fetch delete "$URL?a=1" -X DELETE
 check "DELETE: the method error page" method_refused delete DELETE
@@ -274,8 +289,8 @@ rm -f "$DUMP"
 echo "# observed $server, aborted upload: curl exit status $? (28: timed out as planned)"
 check "aborted upload: the program has ended" wait_cgi_idle
 slow_dump_own() {
-    # lighttpd never starts the program for a body that did not arrive;
-    # Apache does, and the dump then holds that request alone, its body cut.
+    # lighttpd and nginx never start the program for a body that did not
+    # arrive; Apache does, and the dump then holds that request alone, its body cut.
     [ -f "$DUMP" ] || return 0
     local n
     [ "$(grep -a -c '^REQUEST_METHOD=' "$DUMP")" -eq 1 ] &&

@@ -1,16 +1,22 @@
-# Starts lighttpd or Apache httpd (mod_cgid) for the end-to-end tests, each
-# in a sandbox of its own, and stops them again.  Sourced by the test scripts.
+# Starts lighttpd, Apache httpd (mod_cgid) or nginx with fcgiwrap for the
+# end-to-end tests, each in a sandbox of its own, and stops them again.
+# Sourced by the test scripts.
 #
 # The sandbox: a folder that the test owns (SANDBOX) holds the server's
 # configuration, logs, document root and cgi-bin; the server runs in private
 # mount and PID namespaces in which SANDBOX/tmp is bound over /tmp, so the
 # program's dump file /tmp/cgidump65534 lands in SANDBOX/tmp, never in the
-# machine's /tmp.  The server runs as user nobody from its first instruction
-# on.  When the namespace's first process dies, the kernel kills every
+# machine's /tmp.  The server runs as user nobody (SERVER_UID) from its
+# first instruction on.  More folders of the sandbox can be bound over paths
+# of the machine (sandbox_bind), for a site at a fixed place.  When the namespace's first process dies, the kernel kills every
 # process in it: no server, CGI child or stuck upload outlives a test.
 
 NOBODY_UID=65534
 NOBODY_GID=65534
+# The user the server and its CGI programs run as; set before sandbox_create.
+SERVER_UID=${SERVER_UID:-$NOBODY_UID}
+SERVER_GID=${SERVER_GID:-$NOBODY_GID}
+HTTP_REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 # sandbox_create CGI_PROGRAM [WWW_DIR]: makes SANDBOX with the program as
 # cgi-bin/vokt.cgi and a small probe script as cgi-bin/probe.cgi.
@@ -20,7 +26,11 @@ sandbox_create() {
     chmod 755 "$SANDBOX"
     mkdir -p "$SANDBOX"/{tmp,run,run/upload,www,cgi-bin}
     chmod 1777 "$SANDBOX/tmp"
-    chown "$NOBODY_UID:$NOBODY_GID" "$SANDBOX/run" "$SANDBOX/run/upload"
+    chown "$SERVER_UID:$SERVER_GID" "$SANDBOX/run" "$SANDBOX/run/upload"
+    : >"$SANDBOX/binds"
+    # Where the server finds the pages and the CGI programs, as it sees them.
+    DOC_ROOT=$SANDBOX/www
+    CGI_DIR=$SANDBOX/cgi-bin
     install -m 755 "$cgi" "$SANDBOX/cgi-bin/vokt.cgi"
     # The probe tells what the server hands a CGI program: the kind of
     # standard input, CONTENT_LENGTH, and how many bytes can be read.
@@ -54,6 +64,27 @@ sandbox_stage_serve() {
     install -m 755 "$SANDBOX/cgi-bin/vokt.cgi" "$SANDBOX/build/vokt.cgi"
 }
 
+# sandbox_bind SRC DST: inside the namespace, SRC (a folder or file of the
+# sandbox) is bound over DST, which must exist on the machine.
+sandbox_bind() {
+    printf '%s\t%s\n' "$1" "$2" >>"$SANDBOX/binds"
+}
+
+# sandbox_site_at DIR: the pages and the program are served from DIR/html
+# and DIR/cgi-bin inside the namespace (the sandbox's copies bound there),
+# so that the pages show these paths rather than the sandbox's.
+sandbox_site_at() {
+    local dir=$1 top=${1#/}
+    top=/${top%%/*}
+    mkdir -p "$SANDBOX/site$dir"
+    chmod -R a+rX "$SANDBOX/site"
+    cp -a "$SANDBOX/www" "$SANDBOX/site$dir/html"
+    cp -a "$SANDBOX/cgi-bin" "$SANDBOX/site$dir/cgi-bin"
+    sandbox_bind "$SANDBOX/site$top" "$top"
+    DOC_ROOT=$dir/html
+    CGI_DIR=$dir/cgi-bin
+}
+
 # The dump file of user nobody, as the program sees it inside the sandbox.
 sandbox_dump() { printf '%s/tmp/cgidump%d' "$SANDBOX" "$NOBODY_UID"; }
 
@@ -73,7 +104,7 @@ free_port() {
 write_lighttpd_conf() {
     local port=$1 d=$SANDBOX
     cat >"$d/run/lighttpd.conf" <<EOF
-server.document-root = "$d/www"
+server.document-root = "$DOC_ROOT"
 server.bind = "127.0.0.1"
 server.port = $port
 server.errorlog = "$d/run/lighttpd-error.log"
@@ -82,7 +113,7 @@ server.modules = ( "mod_alias", "mod_cgi" )
 server.http-parseopts = ( "url-normalize" => "disable" )
 index-file.names = ( "index.html" )
 mimetype.assign = ( ".html" => "text/html; charset=ISO-8859-1", ".png" => "image/png" )
-alias.url = ( "/cgi-bin/" => "$d/cgi-bin/" )
+alias.url = ( "/cgi-bin/" => "$CGI_DIR/" )
 \$HTTP["url"] =^ "/cgi-bin/" {
     cgi.assign = ( "" => "" )
 }
@@ -109,19 +140,68 @@ ScriptSock "$d/run/cgisock"
 TypesConfig /dev/null
 AddType "text/html; charset=ISO-8859-1" .html
 AddType image/png .png
-DocumentRoot "$d/www"
+DocumentRoot "$DOC_ROOT"
 DirectoryIndex index.html
-ScriptAlias /cgi-bin/ "$d/cgi-bin/"
+ScriptAlias /cgi-bin/ "$CGI_DIR/"
 <Directory />
     Require all denied
 </Directory>
-<Directory "$d/www">
+<Directory "$DOC_ROOT">
     Require all granted
 </Directory>
-<Directory "$d/cgi-bin">
+<Directory "$CGI_DIR">
     Require all granted
 </Directory>
 EOF
+}
+
+# nginx runs CGI programs through fcgiwrap.  The location block is the
+# README's own, with the CGI folder's parent as its root and the sandbox's
+# socket; fcgiwrap is started beside nginx (nginx_with_fcgiwrap).
+readme_nginx_location() {
+    sed -n '/^    location \/cgi-bin\/ {$/,/^    }$/p' "$HTTP_REPO/README.md" | sed 's/^    //'
+}
+write_nginx_conf() {
+    local port=$1 d=$SANDBOX location
+    location=$(readme_nginx_location)
+    [ -n "$location" ] || { echo "no nginx location block in the README" >&2; return 1; }
+    case $location in *client_max_body_size*) ;; *) echo "the README's nginx block lacks client_max_body_size" >&2; return 1 ;; esac
+    location=$(printf '%s\n' "$location" |
+        sed "s|^\( *root \).*;|\1${CGI_DIR%/cgi-bin};|; s|unix:/run/fcgiwrap.socket|unix:$d/run/fcgiwrap.socket|")
+    cp /etc/nginx/fastcgi_params "$d/run/fastcgi_params"
+    cat >"$d/run/nginx.conf" <<EOF
+pid $d/run/nginx.pid;
+error_log $d/run/nginx-error.log warn;
+worker_processes 2;
+events { }
+http {
+    access_log off;
+    client_body_temp_path $d/run/upload;
+    fastcgi_temp_path $d/run/fastcgi-temp;
+    proxy_temp_path $d/run/proxy-temp;
+    uwsgi_temp_path $d/run/uwsgi-temp;
+    scgi_temp_path $d/run/scgi-temp;
+    types { text/html html; image/png png; }
+    charset iso-8859-1;
+    server {
+        listen 127.0.0.1:$port;
+        server_name 127.0.0.1;
+        root $DOC_ROOT;
+        index index.html;
+$(printf '%s\n' "$location" | sed 's/^/        /')
+    }
+}
+EOF
+}
+# fcgiwrap as Debian's unit runs it (-f: the program's standard error to
+# nginx's log), on the sandbox's socket; nginx once the socket is there.
+nginx_with_fcgiwrap() {
+    local sock=$SANDBOX/run/fcgiwrap.socket
+    rm -f "$sock"
+    sandbox_run sh -c 'fcgiwrap -f -s "unix:$1" &
+        for i in $(seq 100); do [ -S "$1" ] && break; sleep 0.1; done
+        exec nginx -p "$2" -c "$2/nginx.conf" -e "$2/nginx-error.log" -g "daemon off;"' \
+        sh "$sock" "$SANDBOX/run"
 }
 
 # sandbox_run_root CMD...: runs CMD in the background inside the sandbox's
@@ -133,14 +213,19 @@ sandbox_run_root() {
     # --pdeathsig: should the test itself be killed (a ctest timeout), the
     # namespace goes with it.
     setsid setpriv --pdeathsig KILL unshare --mount --propagation private --pid --fork --kill-child --mount-proc \
-        sh -c 'mount --bind "$1/tmp" /tmp || exit 125; shift; "$@" & wait $!' sh "$SANDBOX" "$@" \
+        sh -c 'tab=$(printf "\t")
+               while IFS=$tab read -r src dst; do
+                   mount --bind "$src" "$dst" || exit 125
+               done <"$1/binds"
+               mount --bind "$1/tmp" /tmp || exit 125
+               shift; "$@" & wait $!' sh "$SANDBOX" "$@" \
         >>"$SANDBOX/run/server.out" 2>&1 </dev/null &
     SERVER_PID=$!
 }
 
-# sandbox_run CMD...: the same, as user nobody.
+# sandbox_run CMD...: the same, as the server's user (nobody).
 sandbox_run() {
-    sandbox_run_root setpriv --reuid="$NOBODY_UID" --regid="$NOBODY_GID" --clear-groups "$@"
+    sandbox_run_root setpriv --reuid="$SERVER_UID" --regid="$SERVER_GID" --clear-groups "$@"
 }
 
 # wait_answer URL: waits (at most 10 s) until URL answers while the server
@@ -155,7 +240,7 @@ wait_answer() {
     return 1
 }
 
-# server_start lighttpd|apache: starts the server on a free port and waits
+# server_start lighttpd|apache|nginx: starts the server on a free port and waits
 # until it answers; sets PORT and BASE.  Tries a few ports, in case another
 # program takes the chosen one first.
 server_start() {
@@ -168,6 +253,8 @@ server_start() {
                       sandbox_run lighttpd -D -f "$SANDBOX/run/lighttpd.conf" ;;
             apache)   write_apache_conf "$PORT"
                       sandbox_run apache2 -f "$SANDBOX/run/httpd.conf" -DFOREGROUND ;;
+            nginx)    write_nginx_conf "$PORT" || return 1
+                      nginx_with_fcgiwrap ;;
         esac
         wait_answer "$BASE/" && return 0
         server_stop
