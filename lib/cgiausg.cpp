@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 void html_kopf(const char *titel)
@@ -113,4 +114,37 @@ void html_text(const char *text)
     }
     seite.an(text, lauf);
     seite.leeren();
+}
+
+namespace {
+
+// The real standard output while the page is held, else null.
+FILE *gehalten_fuer = nullptr;
+char *gehalten = nullptr;
+std::size_t gehalten_laenge = 0;
+
+} // namespace
+
+void seite_halten()
+{
+    if (gehalten_fuer != nullptr)
+        return;
+    FILE *speicher = open_memstream(&gehalten, &gehalten_laenge);
+    if (speicher == nullptr)
+        return; // without memory the page goes out as it is written
+    gehalten_fuer = stdout;
+    stdout = speicher;
+}
+
+void seite_freigeben()
+{
+    if (gehalten_fuer == nullptr)
+        return;
+    std::fclose(stdout);
+    stdout = gehalten_fuer;
+    gehalten_fuer = nullptr;
+    fwrite_unlocked(gehalten, 1, gehalten_laenge, stdout);
+    std::free(gehalten);
+    gehalten = nullptr;
+    gehalten_laenge = 0;
 }

@@ -19,4 +19,13 @@ void cgi_usererror(const char *errmsg, ...) __attribute__((format(printf, 1, 2))
 // a request carries shows literally and never becomes markup.
 void html_text(const char *text);
 
+// From seite_halten on, the page is gathered in memory instead of going to
+// standard output; seite_freigeben writes what was gathered and lets the
+// page go on as before.  A server that hands over the body only as the
+// program reads it, and reads the page only after the whole body is
+// written, would otherwise wait for the program while it waits for the
+// server.  Both may be called any number of times.
+void seite_halten();
+void seite_freigeben();
+
 #endif

@@ -2,6 +2,8 @@
 
 #include "cgiausg.h"
 #include "dumpdatei.h"
+#include "inhalt.h"
+#include "nutzerdb.h"
 
 #include <array>
 #include <cerrno>
@@ -9,8 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <poll.h>
-#include <pwd.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -19,30 +19,30 @@ namespace {
 const char REQUEST_METHOD[] = "REQUEST_METHOD";
 const char CONTENT_LENGTH[] = "CONTENT_LENGTH";
 const char QUERY_STRING[] = "QUERY_STRING";
+const char TRANSFER_ENCODING[] = "HTTP_TRANSFER_ENCODING=";
 
 // The user whose dump always goes to /tmp, whatever home it has.
 constexpr int NOBODY = 65534;
-// The first read is at most this large; the buffer then grows with what
-// arrives, never beyond the announced length.
-constexpr std::size_t ERSTER_PUFFER = 64 * 1024;
 
 struct Zustand {
     int post = 0;
     char *querystring = nullptr;
     int querystringlen = 0;
     int inhaltlang = 0;
-    FILE *fp = nullptr;
+    bool hat_laenge = false; // a CONTENT_LENGTH entry was seen
+    bool chunked = false;    // the body comes in chunks of unknown total
+    Dumpdatei dump;
 };
 
 // The home directory of uid, as a copy the caller owns; null if unknown.
-char *gethomedir(int uid)
+// *fehlernummer tells a database that could not be read from no account.
+char *gethomedir(int uid, int *fehlernummer)
 {
-    const passwd *pw = getpwuid(static_cast<uid_t>(uid));
-    return pw != nullptr && pw->pw_dir != nullptr ? strdup(pw->pw_dir) : nullptr;
+    return heimverzeichnis(static_cast<uid_t>(uid), fehlernummer);
 }
 
-// Like atoi, but a value beyond the int range saturates.
-int zahl(const char *s)
+// Like atoi, but a value beyond the int range saturates and says so.
+int zahl(const char *s, bool *zu_gross)
 {
     while (*s == ' ' || (*s >= '\t' && *s <= '\r'))
         ++s;
@@ -52,8 +52,10 @@ int zahl(const char *s)
     long long n = 0;
     for (; *s >= '0' && *s <= '9'; ++s) {
         n = n * 10 + (*s - '0');
-        if (n > INT_MAX)
+        if (n > INT_MAX) {
+            *zu_gross = true;
             return negativ ? INT_MIN : INT_MAX;
+        }
     }
     return static_cast<int>(negativ ? -n : n);
 }
@@ -69,15 +71,56 @@ char *wert(char *entry, std::size_t namelen)
     return entry + namelen + 1;
 }
 
-[[noreturn]] void methodenfehler(Zustand &z, const char *methode)
+// True when a Transfer-Encoding value names chunked.
+bool nennt_chunked(const char *wert)
+{
+    for (const char *p = wert; (p = strcasestr(p, "chunked")) != nullptr; p += 7) {
+        bool anfang = p == wert || p[-1] == ' ' || p[-1] == ',' || p[-1] == '\t';
+        char danach = p[7];
+        if (anfang && (danach == '\0' || danach == ' ' || danach == ',' || danach == ';' || danach == '\t'))
+            return true;
+    }
+    return false;
+}
+
+// What the whole environment announces as a body: its last CONTENT_LENGTH,
+// or, without one, chunked delivery.
+void lies_ankuendigung(Zustand &z, char **env)
+{
+    for (char **e = env; *e != nullptr; ++e) {
+        bool zu_gross = false;
+        if (std::strncmp(*e, CONTENT_LENGTH, 14) == 0) {
+            z.inhaltlang = zahl(wert(*e, 14), &zu_gross);
+            z.hat_laenge = true;
+        } else if (std::strncmp(*e, TRANSFER_ENCODING, sizeof TRANSFER_ENCODING - 1) == 0) {
+            z.chunked = nennt_chunked(*e + sizeof TRANSFER_ENCODING - 1);
+        }
+    }
+}
+
+// The page goes out and the process ends; the dump holds what it has.
+[[noreturn]] void beende(Zustand &z)
+{
+    z.dump.schliesse();
+    seite_freigeben();
+    std::fflush(stdout);
+    std::exit(1);
+}
+
+// A refused method.  A body the server is still handing over is read and
+// dropped first, or the server may fail to deliver this page.
+[[noreturn]] void methodenfehler(Zustand &z, char **env, const char *methode)
 {
     std::fputs("Fehler auf HTML_Seite: Zugriffsmethode: ", stdout);
     html_text(methode);
     std::fputs("<p>\n", stdout);
     html_ende();
-    if (z.fp != nullptr)
-        std::fclose(z.fp);
-    std::exit(1);
+    Zustand ankuendigung;
+    lies_ankuendigung(ankuendigung, env);
+    bool bis_ende = !ankuendigung.hat_laenge && ankuendigung.chunked;
+    if (bis_ende || ankuendigung.inhaltlang > 0)
+        verwirf_inhalt(static_cast<std::size_t>(ankuendigung.inhaltlang > 0 ? ankuendigung.inhaltlang : 0), bis_ende);
+    beende(z);
 }
 
 void als_variable(Varmap *erg, char *entry)
@@ -91,7 +134,7 @@ void als_variable(Varmap *erg, char *entry)
     erg->insert(entry, gleich + 1);
 }
 
-void klassifiziere(Zustand &z, Varmap *erg, char *entry, int options)
+void klassifiziere(Zustand &z, Varmap *erg, char **env, char *entry, int options)
 {
     if (std::strncmp(entry, REQUEST_METHOD, 14) == 0) {
         const char *methode = wert(entry, 14);
@@ -100,109 +143,81 @@ void klassifiziere(Zustand &z, Varmap *erg, char *entry, int options)
         else if (strncasecmp(methode, "GET", 3) == 0)
             z.post = 0;
         else
-            methodenfehler(z, methode);
+            methodenfehler(z, env, methode);
     } else if (std::strncmp(entry, CONTENT_LENGTH, 14) == 0) {
-        z.inhaltlang = zahl(wert(entry, 14));
+        bool zu_gross = false;
+        const char *text = wert(entry, 14);
+        z.inhaltlang = zahl(text, &zu_gross);
+        z.hat_laenge = true;
+        if (zu_gross)
+            cgi_usererror("L\xE4nge des Inhalts zu gro\xDF: %s", text);
     } else if (std::strncmp(entry, QUERY_STRING, 12) == 0) {
         z.querystring = wert(entry, 12);
         z.querystringlen = static_cast<int>(std::strlen(z.querystring));
-    } else if (options & GCV_ENVVARS) {
-        als_variable(erg, entry);
+    } else {
+        if (std::strncmp(entry, TRANSFER_ENCODING, sizeof TRANSFER_ENCODING - 1) == 0)
+            z.chunked = nennt_chunked(entry + sizeof TRANSFER_ENCODING - 1);
+        if (options & GCV_ENVVARS)
+            als_variable(erg, entry);
     }
 }
 
 // Page head, user line, and the dump file opened; ends the process when
-// the dump file cannot be written.
-FILE *dump_beginnen()
+// nothing at the dump's path can be written.
+void dump_beginnen(Zustand &z)
 {
     int euid = static_cast<int>(geteuid());
+    int fehlernummer = 0;
     // The account database is asked only when its answer is used.
-    char *home = euid != NOBODY ? gethomedir(euid) : nullptr;
+    char *home = euid != NOBODY ? gethomedir(euid, &fehlernummer) : nullptr;
     html_kopf("Cgi-Dump");
+    if (fehlernummer != 0)
+        cgi_error("Nutzerdatenbank nicht lesbar: %s", std::strerror(fehlernummer));
     char *filename = dumppfad(euid, home, NOBODY);
     const char *zeige = filename != nullptr ? filename : "";
     std::fprintf(stdout, "<H2>User-Information</H2>Ich bin effektiv Nutzer %d und pinsele daher in ", euid);
     html_text(zeige);
     std::fputs("<p>\n", stdout);
-    FILE *fp = dump_oeffnen(filename);
-    if (fp == nullptr) {
+    Dumpdatei::Oeffnung o = z.dump.oeffne(filename);
+    if (o == Dumpdatei::VERWEIGERT) {
         std::fputs("Datei ", stdout);
         html_text(zeige);
         std::fputs(" kann leider nicht geschrieben werden!\n", stdout);
         html_ende();
-        std::exit(1);
+        beende(z);
     }
+    if (o == Dumpdatei::BELEGT)
+        cgi_error("Datei %s ist gerade belegt, diese Anfrage wird nicht aufgezeichnet", zeige);
     std::free(filename);
     std::free(home);
-    return fp;
 }
 
-// Reads up to inhaltlang bytes from standard input into a buffer that grows
-// with what arrives.  *gelesen is the count that arrived; the buffer has one
-// byte more for a terminator.  Reports a short or failed read.
-char *lies_inhalt(int inhaltlang, std::size_t *gelesen)
-{
-    const auto soll = static_cast<std::size_t>(inhaltlang);
-    std::size_t platz = soll < ERSTER_PUFFER ? soll : ERSTER_PUFFER;
-    auto *puffer = static_cast<char *>(std::malloc(platz + 1));
-    std::size_t hat = 0;
-    bool ohne_speicher = puffer == nullptr;
-    while (!ohne_speicher && hat < soll) {
-        if (hat == platz) {
-            std::size_t neu = platz > soll - platz ? soll : 2 * platz;
-            auto *groesser = static_cast<char *>(std::realloc(puffer, neu + 1));
-            if (groesser == nullptr) {
-                ohne_speicher = true;
-                break;
-            }
-            puffer = groesser;
-            platz = neu;
-        }
-        ssize_t n = read(0, puffer + hat, platz - hat);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            // A server may hand over a non-blocking socket: wait for data.
-            pollfd pfd{0, POLLIN, 0};
-            if (poll(&pfd, 1, -1) >= 0 || errno == EINTR)
-                continue;
-        }
-        if (n <= 0)
-            break;
-        hat += static_cast<std::size_t>(n);
-    }
-    if (ohne_speicher)
-        cgi_error("Nicht genug Speicher f\xFCr den Inhalt");
-    else if (hat < soll)
-        cgi_error("Das kann eigendlich nicht vorkommen, da\xDF ich nicht alles lesen kann, ist es aber ...");
-    *gelesen = hat;
-    return puffer;
-}
-
+// The body: read whole (each piece into the dump as it arrives), then the
+// page goes out, then the echo and the decoding.
 void post_inhalt(Zustand &z, Varmap *erg, int options)
 {
     if (options & GCV_DEBUGL1)
         std::fprintf(stdout, "L\xE4nge des Inhalts:%d\n", z.inhaltlang);
     static char leer[1];
-    char *puffer = leer;
-    std::size_t hat = 0;
+    Inhalt in;
+    // Without any CONTENT_LENGTH a chunked upload (as Apache hands it
+    // over) is read to the end of the input.
+    bool bis_ende = !z.hat_laenge && z.chunked;
     if (z.inhaltlang < 0)
         cgi_usererror("Ung\xFCltige L\xE4nge des Inhalts: %d", z.inhaltlang);
     else
-        puffer = lies_inhalt(z.inhaltlang, &hat);
-    if (puffer == nullptr)
-        puffer = leer;
-    if (z.fp != nullptr)
-        std::fwrite(puffer, 1, hat, z.fp);
-    puffer[hat] = '\0';
+        in = lies_inhalt(bis_ende ? INT_MAX : static_cast<std::size_t>(z.inhaltlang), bis_ende, z.dump);
+    z.dump.schliesse();
+    seite_freigeben();
+    char *puffer = in.puffer != nullptr ? in.puffer : leer;
+    puffer[in.hat] = '\0';
     if (options & GCV_DEBUGL2) {
         std::fputs("<PRE>", stdout);
         html_text(puffer);
         std::fputs("</PRE>\n", stdout);
     }
-    aufspalt(erg, puffer, static_cast<int>(hat));
-    if (puffer != leer)
-        std::free(puffer);
+    aufspalt(erg, puffer, static_cast<int>(in.hat));
+    std::free(in.puffer);
 }
 
 } // namespace
@@ -210,8 +225,10 @@ void post_inhalt(Zustand &z, Varmap *erg, int options)
 int getcgienv(Varmap *erg, char **env, int options)
 {
     Zustand z;
+    // Nothing of the page may wait on the reader while the body is unread.
+    seite_halten();
     if (options & GCV_DUMP)
-        z.fp = dump_beginnen();
+        dump_beginnen(z);
     if (options & GCV_DEBUGL2) {
         std::fputs("<H2>Die Environmentvariablen</H2>\n", stdout);
         std::fflush(stdout);
@@ -221,23 +238,18 @@ int getcgienv(Varmap *erg, char **env, int options)
             html_text(*e);
             std::fputs("<p>\n", stdout);
         }
-        if (z.fp != nullptr) {
-            std::fputs(*e, z.fp);
-            std::fputc('\n', z.fp);
-        }
-        klassifiziere(z, erg, *e, options);
+        z.dump.zeile(*e);
+        klassifiziere(z, erg, env, *e, options);
     }
-    if (z.fp != nullptr) {
-        std::fprintf(z.fp, "*%d\n", z.inhaltlang);
-        std::fflush(z.fp);
-    }
+    z.dump.laenge(z.inhaltlang);
+    z.dump.leeren();
     if (z.post == 1)
         post_inhalt(z, erg, options);
+    z.dump.schliesse();
+    seite_freigeben();
     if (z.querystring != nullptr)
         aufspalt(erg, z.querystring, z.querystringlen);
-    if (z.fp != nullptr)
-        std::fclose(z.fp);
-    return 0;
+    return z.dump.vollstaendig() ? 0 : 1;
 }
 
 namespace {
@@ -253,7 +265,8 @@ bool speichere(Varmap *erg, const char *name, const char *wert, int &paare)
         return false;
     }
     ++paare;
-    erg->insert(name, wert);
+    if (erg->insert(name, wert) < 0)
+        cgi_error("Nicht genug Speicher f\xFCr die Variable %s", name);
     return true;
 }
 

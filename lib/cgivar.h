@@ -31,7 +31,10 @@ static constexpr char hex(char z)
 
 // Reads the request described by env (ended by a null entry) and stdin.
 // Ends the process with status 1 on a refused method or when the dump file
-// cannot be written.  The result is always 0.
+// cannot be written.  The page is held in memory until the body has been
+// read.  The result is 0, or 1 when the record in the dump file is not
+// whole (a failed write, or a prepared dump file busy with another
+// request): the caller should then end with status 1.
 int getcgienv(Varmap *erg, char **env, int options);
 
 // Decodes inhaltlang bytes of urlencoded form data in place and stores each

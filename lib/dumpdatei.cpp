@@ -1,7 +1,15 @@
 #include "dumpdatei.h"
 
+#include "cgiausg.h"
+
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 char *dumppfad(int euid, const char *home, int nobody)
@@ -20,25 +28,170 @@ char *dumppfad(int euid, const char *home, int nobody)
     return pfad;
 }
 
-FILE *dump_oeffnen(const char *filename)
+namespace {
+
+// How long a request waits for another one that writes the prepared file.
+constexpr long WARTEZEIT_MS = 2000;
+constexpr long SCHRITT_MS = 10;
+
+// A fresh file beside the path, renamed over it; -1 when the directory
+// refuses.  mkstemp's mode is cut by the umask: the mode is set again.
+int frische_datei(const char *pfad)
 {
-    if (filename == nullptr)
-        return nullptr;
-    std::size_t size = std::strlen(filename) + sizeof ".XXXXXX";
+    std::size_t size = std::strlen(pfad) + sizeof ".XXXXXX";
     auto *neu = static_cast<char *>(std::malloc(size));
     if (neu == nullptr)
-        return nullptr;
-    std::snprintf(neu, size, "%s.XXXXXX", filename);
+        return -1;
+    std::snprintf(neu, size, "%s.XXXXXX", pfad);
     int fd = mkstemp(neu);
-    FILE *fp = nullptr;
-    if (fd >= 0 && std::rename(neu, filename) != 0) {
+    if (fd >= 0 && (fchmod(fd, 0600) != 0 || std::rename(neu, pfad) != 0)) {
         unlink(neu);
         close(fd);
-    } else if (fd >= 0) {
-        fp = fdopen(fd, "w");
-        if (fp == nullptr)
-            close(fd);
+        fd = -1;
     }
     std::free(neu);
-    return fp;
+    return fd;
+}
+
+// A regular file of the effective user at the path, opened without
+// following a link and without blocking on a FIFO; -1 for anything else.
+int vorbereitete_datei(const char *pfad)
+{
+    struct stat vorher {};
+    if (lstat(pfad, &vorher) != 0 || !S_ISREG(vorher.st_mode) || vorher.st_uid != geteuid())
+        return -1;
+    int fd = open(pfad, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_ino != vorher.st_ino ||
+        st.st_dev != vorher.st_dev) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The exclusive lock of a prepared file, waited for a limited time.
+bool sperre(int fd)
+{
+    for (long gewartet = 0;; gewartet += SCHRITT_MS) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+        if ((errno != EWOULDBLOCK && errno != EINTR) || gewartet >= WARTEZEIT_MS)
+            return false;
+        timespec schritt{0, SCHRITT_MS * 1000 * 1000};
+        nanosleep(&schritt, nullptr);
+    }
+}
+
+} // namespace
+
+Dumpdatei::~Dumpdatei()
+{
+    if (fd_ >= 0)
+        close(fd_);
+    std::free(pfad_);
+}
+
+Dumpdatei::Oeffnung Dumpdatei::oeffne(const char *pfad)
+{
+    if (pfad == nullptr)
+        return VERWEIGERT;
+    pfad_ = strdup(pfad);
+    int fd = frische_datei(pfad);
+    if (fd < 0) {
+        fd = vorbereitete_datei(pfad);
+        if (fd < 0)
+            return VERWEIGERT;
+        if (!sperre(fd)) {
+            close(fd);
+            fehler_ = true;
+            return BELEGT;
+        }
+        if (ftruncate(fd, 0) != 0 || fchmod(fd, 0600) != 0) {
+            close(fd);
+            return VERWEIGERT;
+        }
+    }
+    fd_ = fd;
+    return OFFEN;
+}
+
+void Dumpdatei::melde_fehler(int fehlernummer)
+{
+    if (fehler_)
+        return;
+    fehler_ = true;
+    cgi_error("Datei %s konnte nicht vollst\xE4ndig geschrieben werden: %s", pfad_ != nullptr ? pfad_ : "",
+              std::strerror(fehlernummer));
+}
+
+void Dumpdatei::schreibe(const char *daten, std::size_t n)
+{
+    while (n > 0 && !fehler_) {
+        ssize_t w = write(fd_, daten, n);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0) {
+            // A write that takes nothing without an error: the disk is full.
+            melde_fehler(w < 0 ? errno : ENOSPC);
+            return;
+        }
+        daten += w;
+        n -= static_cast<std::size_t>(w);
+    }
+}
+
+void Dumpdatei::leeren()
+{
+    if (fd_ >= 0 && voll_ > 0)
+        schreibe(puffer_, voll_);
+    voll_ = 0;
+}
+
+void Dumpdatei::an(const char *daten, std::size_t n)
+{
+    if (fd_ < 0)
+        return;
+    if (n > sizeof puffer_ - voll_) {
+        leeren();
+        if (n > sizeof puffer_) {
+            schreibe(daten, n);
+            return;
+        }
+    }
+    std::memcpy(puffer_ + voll_, daten, n);
+    voll_ += n;
+}
+
+void Dumpdatei::zeile(const char *text)
+{
+    an(text, std::strlen(text));
+    an("\n", 1);
+}
+
+void Dumpdatei::laenge(int inhaltlang)
+{
+    char text[32];
+    int n = std::snprintf(text, sizeof text, "*%d\n", inhaltlang);
+    an(text, static_cast<std::size_t>(n));
+}
+
+void Dumpdatei::roh(const char *daten, std::size_t n)
+{
+    if (fd_ < 0)
+        return;
+    leeren();
+    schreibe(daten, n);
+}
+
+void Dumpdatei::schliesse()
+{
+    if (fd_ < 0)
+        return;
+    leeren();
+    if (close(fd_) != 0)
+        melde_fehler(errno);
+    fd_ = -1;
 }

@@ -1,17 +1,62 @@
-// The dump file: where it lies and how it is opened without trusting
-// whatever already stands at that path.
+// The dump file: where it lies, how it is opened without trusting whatever
+// already stands at that path, and how the record is written into it with
+// every write checked.
 #ifndef VOKT_DUMPDATEI_H
 #define VOKT_DUMPDATEI_H
 
-#include <cstdio>
+#include <cstddef>
 
 // "<home>/cgidump" when home is known and euid is not nobody, else
 // "/tmp/cgidump<euid>"; at full length, as a text the caller frees.
 char *dumppfad(int euid, const char *home, int nobody);
 
-// A fresh file, mode 0600, made beside the path and renamed over it at
-// once: a link, FIFO or another file planted at the path is replaced, never
-// followed or written into.  Null when the directory refuses it.
-FILE *dump_oeffnen(const char *filename);
+// One record being written.  Entries are gathered in a small buffer; body
+// bytes go to the file at once, so that what arrived is on disk even when
+// the process is killed.  The first failed write (or close) is reported on
+// the page; later writes are dropped and the record counts as incomplete.
+class Dumpdatei {
+public:
+    enum Oeffnung {
+        OFFEN,      // the record is being written
+        VERWEIGERT, // nothing at the path can be used: fatal for the request
+        BELEGT,     // a prepared file is locked by another request: no record
+    };
+
+    Dumpdatei() = default;
+    ~Dumpdatei();
+    Dumpdatei(const Dumpdatei &) = delete;
+    Dumpdatei &operator=(const Dumpdatei &) = delete;
+
+    // A fresh file, mode 0600, made beside the path and renamed over it: a
+    // link, FIFO or another file planted at the path is replaced, never
+    // followed.  When the directory refuses a fresh file, a regular file of
+    // the effective user prepared at the path is used instead: opened
+    // without following links, locked against other requests (waiting at
+    // most two seconds), emptied.
+    Oeffnung oeffne(const char *pfad);
+    bool offen() const { return fd_ >= 0; }
+
+    void zeile(const char *text);               // text and a line feed
+    void laenge(int inhaltlang);                // '*', the number, a line feed
+    void roh(const char *daten, std::size_t n); // body bytes, written at once
+    void leeren();                              // the gathered entries to the file
+    void schliesse();                           // written out and closed
+
+    // False once a write or the close failed, or when no record could be
+    // made because the prepared file was busy.
+    bool vollstaendig() const { return !fehler_; }
+    void unvollstaendig() { fehler_ = true; }
+
+private:
+    void an(const char *daten, std::size_t n);
+    void schreibe(const char *daten, std::size_t n);
+    void melde_fehler(int fehlernummer);
+
+    int fd_ = -1;
+    char *pfad_ = nullptr;
+    bool fehler_ = false;
+    std::size_t voll_ = 0;
+    char puffer_[16 * 1024];
+};
 
 #endif

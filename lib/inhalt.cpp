@@ -1,0 +1,93 @@
+#include "inhalt.h"
+
+#include "cgiausg.h"
+#include "dumpdatei.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+// The first piece is at most this large; the buffer then doubles with what
+// arrives, never beyond the announced length.
+constexpr std::size_t ERSTER_PUFFER = 64 * 1024;
+
+// One read from standard input: a count, 0 at its end, -1 on an error.
+// Interrupted reads are repeated; a non-blocking descriptor, as a server
+// may hand over, is waited for.
+ssize_t lies(char *ziel, std::size_t n)
+{
+    for (;;) {
+        ssize_t r = read(0, ziel, n);
+        if (r >= 0)
+            return r;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return -1;
+        pollfd pfd{0, POLLIN, 0};
+        if (poll(&pfd, 1, -1) < 0 && errno != EINTR)
+            return -1;
+    }
+}
+
+// The buffer grown for the next piece; false when memory ran out.
+bool wachse(Inhalt &in, std::size_t &platz, std::size_t soll)
+{
+    if (in.hat < platz)
+        return true;
+    std::size_t neu = platz > soll - platz ? soll : 2 * platz;
+    auto *groesser = static_cast<char *>(std::realloc(in.puffer, neu + 1));
+    if (groesser == nullptr)
+        return false;
+    in.puffer = groesser;
+    platz = neu;
+    return true;
+}
+
+} // namespace
+
+Inhalt lies_inhalt(std::size_t soll, bool bis_ende, Dumpdatei &dump)
+{
+    Inhalt in;
+    std::size_t platz = soll < ERSTER_PUFFER ? soll : ERSTER_PUFFER;
+    in.puffer = static_cast<char *>(std::malloc(platz + 1));
+    in.ohne_speicher = in.puffer == nullptr;
+    static char ueberlauf[ERSTER_PUFFER]; // pieces that memory could not keep
+    while (in.kam < soll) {
+        if (!in.ohne_speicher && !wachse(in, platz, soll))
+            in.ohne_speicher = true;
+        char *ziel = in.ohne_speicher ? ueberlauf : in.puffer + in.hat;
+        std::size_t frei = in.ohne_speicher ? sizeof ueberlauf : platz - in.hat;
+        if (frei > soll - in.kam)
+            frei = soll - in.kam;
+        ssize_t n = lies(ziel, frei);
+        if (n <= 0)
+            break;
+        dump.roh(ziel, static_cast<std::size_t>(n));
+        in.kam += static_cast<std::size_t>(n);
+        if (!in.ohne_speicher)
+            in.hat += static_cast<std::size_t>(n);
+    }
+    if (in.ohne_speicher)
+        cgi_error("Nicht genug Speicher f\xFCr den Inhalt");
+    if (in.kam < soll && !bis_ende)
+        cgi_error("Das kann eigendlich nicht vorkommen, da\xDF ich nicht alles lesen kann, ist es aber ...");
+    return in;
+}
+
+void verwirf_inhalt(std::size_t soll, bool bis_ende)
+{
+    static char weg[ERSTER_PUFFER];
+    for (std::size_t kam = 0; bis_ende || kam < soll;) {
+        std::size_t n = sizeof weg;
+        if (!bis_ende && n > soll - kam)
+            n = soll - kam;
+        ssize_t r = lies(weg, n);
+        if (r <= 0)
+            return;
+        kam += static_cast<std::size_t>(r);
+    }
+}
