@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# vokt.cgi as a stock Debian server runs it after the one preparation step
+# of the README: as www-data (uid 33), whose home /var/www belongs to root,
+# so that the program cannot make a fresh dump file there and uses the file
+# an administrator prepared at /var/www/cgidump.
+#
+#   stock_test.sh lighttpd|apache|nginx PATH/TO/vokt.cgi
+#
+# Inside the test's namespace (see servers.sh) /etc/passwd is the test's own
+# (www-data with home /var/www), /var/www a root-owned folder of the sandbox
+# with the pages in html/, and /usr/lib/cgi-bin holds the program: the
+# paths of a stock install.  Exit status 0: all passed; 77: skipped.
+set -uo pipefail
+export LC_ALL=C
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/servers.sh"
+. "$here/checks.sh"
+
+server=${1:?lighttpd, apache or nginx}
+cgi=${2:?path to vokt.cgi}
+case $server in
+    lighttpd) require_root_and lighttpd ;;
+    apache)   require_root_and apache2 ;;
+    nginx)    require_root_and nginx fcgiwrap ;;
+    *) echo "unknown server $server" >&2; exit 2 ;;
+esac
+for d in /var/www /usr/lib/cgi-bin; do
+    if [ ! -d "$d" ]; then
+        echo "skipped: $d is missing (the place inside the namespace is bound over it)"; exit 77
+    fi
+done
+
+SERVER_UID=33
+SERVER_GID=33
+sandbox_create "$cgi"
+trap sandbox_remove EXIT
+
+# The stock layout, bound over the machine's paths inside the namespace.
+VARWWW=$SANDBOX/var-www
+mkdir -p "$VARWWW"
+cp -a "$SANDBOX/www" "$VARWWW/html"
+chown -R 0:0 "$VARWWW"
+chmod 755 "$VARWWW"
+grep -v -e '^www-data:' -e '^[^:]*:[^:]*:33:' /etc/passwd >"$SANDBOX/passwd"
+echo 'www-data:x:33:33:www-data:/var/www:/usr/sbin/nologin' >>"$SANDBOX/passwd"
+chmod 644 "$SANDBOX/passwd"
+sandbox_bind "$SANDBOX/passwd" /etc/passwd
+sandbox_bind "$VARWWW" /var/www
+sandbox_bind "$SANDBOX/cgi-bin" /usr/lib/cgi-bin
+DOC_ROOT=/var/www/html
+CGI_DIR=/usr/lib/cgi-bin
+
+server_start "$server" || exit 1
+echo "# $server on $BASE as uid $SERVER_UID, sandbox $SANDBOX"
+W=$SANDBOX/work
+mkdir -p "$W"
+DUMP=$VARWWW/cgidump
+DUMP_SHOWN=/var/www/cgidump
+CURL=(curl -sS -m 60)
+URL=$BASE/cgi-bin/vokt.cgi
+
+# --- before the preparation ----------------------------------------------------
+refused_whole() {
+    status_is refused 200 && page_head >"$W/refused.want" &&
+        printf 'Datei /var/www/cgidump kann leider nicht geschrieben werden!\n</BODY>\n</HTML>\n' >>"$W/refused.want" &&
+        grep -v '^<H2>Die Environmentvariablen</H2>$' "$W/refused.want" | cmp -s - "$W/refused"
+}
+check "unprepared: the response arrives complete" fetch refused "$URL?a=1"
+check "unprepared: the page says the dump cannot be written, and ends" refused_whole
+check "unprepared: nothing was made in the root-owned home" test "$(ls -A "$VARWWW")" = html
+
+# --- the one preparation step ----------------------------------------------------
+install -o "$SERVER_UID" -g "$SERVER_GID" -m 600 /dev/null "$DUMP"
+inode=$(stat -c %i "$DUMP")
+
+check "GET: the response arrives complete" fetch get "$URL?seite=2&name=M%FCller&x=%3Cb%3E"
+check "GET: status 200" status_is get 200
+check "GET: the page starts with head and the user line of www-data" page_starts_whole "$W/get"
+check "GET: the page lists every entry of the dump, escaped, in order" page_env_matches_dump "$W/get"
+check "GET: the page ends with the decoded variables" ends_with "$W/get" \
+    <(printf '<H2>Die Liste der Variablen</H2>\nname = M\xfcller<p>\nx = &lt;b&gt;<p>\nseite = 2<p>\n')
+check "GET: the dump shows the stock paths" grep -aqx 'SCRIPT_FILENAME=/usr/lib/cgi-bin/vokt.cgi' "$DUMP"
+check "GET: the dump ends with '*0'" ends_with "$DUMP" <(printf '\n*0\n')
+
+head -c 300000 /dev/urandom >"$W/post.req"
+check "POST: the response arrives complete" fetch post "$URL" -H 'Content-Type: application/octet-stream' --data-binary @"$W/post.req"
+check "POST: status 200, the whole length read" \
+    grep -aqx "$(printf 'L\xe4nge des Inhalts:300000')" "$W/post"
+check "POST: the page lists every entry of the dump" page_env_matches_dump "$W/post"
+check "POST: the prepared dump holds the request whole" dump_is_one_record "$W/post.req"
+
+# Concurrent requests take turns at the prepared file; each record is whole.
+for i in $(seq 10); do printf 'nr=%d&fill=%05000d' "$i" "$i" >"$W/c$i.body"; done
+pids=()
+for i in $(seq 10); do
+    "${CURL[@]}" -o "$W/c$i.page" -H "X-Nr: $i" --data-binary @"$W/c$i.body" "$URL" &
+    pids+=($!)
+done
+for p in "${pids[@]}"; do wait "$p"; done
+concurrent_pages() {
+    local i ok=0
+    for i in $(seq 10); do
+        page_starts_whole "$W/c$i.page" && grep -aqx "HTTP_X_NR=$i<p>" "$W/c$i.page" &&
+            ends_with "$W/c$i.page" <(printf 'fill = %05000d<p>\nnr = %d<p>\n' "$i" "$i") &&
+            ok=$((ok + 1))
+    done
+    [ "$ok" -eq 10 ]
+}
+concurrent_dump() {
+    local k
+    k=$(grep -a '^HTTP_X_NR=' "$DUMP" | sed 's/.*=//')
+    [ -n "$k" ] && [ "$(grep -a -c '^HTTP_X_NR=' "$DUMP")" -eq 1 ] && dump_is_one_record "$W/c$k.body"
+}
+check "10 concurrent POSTs: every page is whole and its own" concurrent_pages
+check "10 concurrent POSTs: the dump is one record, whole" concurrent_dump
+
+prepared_file_kept() {
+    [ "$(stat -c '%i %u %a %F' "$DUMP")" = "$inode $SERVER_UID 600 regular file" ] &&
+        [ "$(stat -c '%u %a' "$VARWWW")" = "0 755" ] &&
+        [ "$(ls -A "$VARWWW" | tr '\n' ' ')" = "cgidump html " ]
+}
+check "the prepared file is still the same, www-data's, 0600; nothing else was made" prepared_file_kept
+
+server_stop
+check "stopped: no process of the sandbox is left" test "$(sandbox_leftovers)" -eq 0
+echo "# $server, stock layout: $FAILED failed"
+[ "$FAILED" -eq 0 ]
