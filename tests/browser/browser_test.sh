@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
-# Serves the demonstration page and vokt.cgi with tools/serve.sh (in a
-# sandbox, see ../http/servers.sh) and drives headless chromium through it.
+# Serves the demonstration page and vokt.cgi with lighttpd, configured as
+# tools/serve.sh configures it, and drives headless chromium through it.
+# In the test's namespace (see ../http/servers.sh) the site lies at a
+# neutral place, the page in /srv/www/html and the program as
+# /srv/www/cgi-bin/vokt.cgi, so that the screenshot shows these paths in
+# SCRIPT_FILENAME and DOCUMENT_ROOT, not the build machine's.
 #
 #   browser_test.sh BUILD_DIR      (a configured build folder)
 #
@@ -17,13 +21,17 @@ require_root_and lighttpd node
 if [ ! -x "${CHROMIUM:-/usr/bin/chromium}" ]; then
     echo "skipped: chromium is not installed"; exit 77
 fi
+if [ ! -d /srv ]; then
+    echo "skipped: /srv is missing (the site is bound over it)"; exit 77
+fi
 if [ ! -d "$here/node_modules/playwright-core" ]; then
     echo "skipped: the node packages are missing (npm ci in tests/browser)"; exit 77
 fi
 
-sandbox_create "$build/vokt.cgi"
+sandbox_create "$build/vokt.cgi" "$repo/www"
+sandbox_site_at /srv/www
 trap sandbox_remove EXIT
-serve_sh_start "$repo"
+server_start lighttpd || exit 1
 
 mkdir -p "$build/browser"
 node "$here/browser_test.mjs" "$BASE" "$build/browser/screenshot.png"
