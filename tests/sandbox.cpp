@@ -9,6 +9,7 @@
 #include <sched.h>
 #include <sstream>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -50,6 +51,11 @@ std::vector<char *> pointers(std::vector<std::string> &texts)
 }
 
 // In the child: private mounts, the user, the descriptors, then exec.
+bool bind_if_there(const std::string &from, const char *to)
+{
+    return access(from.c_str(), F_OK) != 0 || mount(from.c_str(), to, nullptr, MS_BIND, nullptr) == 0;
+}
+
 [[noreturn]] void child(const std::string &dir, const Request &r, int in, int out, int err)
 {
     // The program is opened before /tmp is replaced: a build folder below
@@ -59,8 +65,17 @@ std::vector<char *> pointers(std::vector<std::string> &texts)
         _exit(127);
     if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         mount((dir + "/passwd").c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0 ||
+        !bind_if_there(dir + "/nsswitch.conf", "/etc/nsswitch.conf") ||
+        !bind_if_there(dir + "/extrausers", "/var/lib/extrausers") ||
         mount((dir + "/tmp").c_str(), "/tmp", nullptr, MS_BIND, nullptr) != 0)
         _exit(125);
+    if (r.no_dev && mount("none", "/dev", "tmpfs", 0, "size=4k") != 0)
+        _exit(125);
+    umask(static_cast<mode_t>(r.umask_bits));
+    if (r.file_size_limit >= 0) {
+        rlimit lim{static_cast<rlim_t>(r.file_size_limit), static_cast<rlim_t>(r.file_size_limit)};
+        setrlimit(RLIMIT_FSIZE, &lim);
+    }
     gid_t gid = r.uid;
     if (setgroups(0, nullptr) != 0 || setresgid(gid, gid, gid) != 0 || setresuid(r.uid, r.uid, r.uid) != 0)
         _exit(126);
@@ -72,6 +87,9 @@ std::vector<char *> pointers(std::vector<std::string> &texts)
             close(fd);
     if (r.close_stdout)
         close(1);
+    for (int fd = 0; fd <= 2; ++fd)
+        if (r.closed_fds & (1 << fd))
+            close(fd);
     if (r.stdout_pipe_closed) {
         int p[2];
         if (pipe(p) != 0)
@@ -107,7 +125,7 @@ std::vector<char *> pointers(std::vector<std::string> &texts)
     _exit(127);
 }
 
-void feed(int fd, std::string body, size_t chunk, long deliver)
+void feed(int fd, std::string body, size_t chunk, long deliver, pid_t pid, int kill_signal)
 {
     size_t total = deliver < 0 ? body.size() : static_cast<size_t>(deliver);
     for (size_t done = 0; done < total;) {
@@ -117,6 +135,10 @@ void feed(int fd, std::string body, size_t chunk, long deliver)
             break;
         done += static_cast<size_t>(w);
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (kill_signal != 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        kill(pid, kill_signal);
     }
     close(fd);
 }
@@ -141,6 +163,8 @@ Sandbox::Sandbox()
 
 Sandbox::~Sandbox()
 {
+    if (small_tmp_)
+        umount2((dir_ + "/tmp").c_str(), MNT_DETACH);
     if (!dir_.empty())
         std::system(("rm -rf '" + dir_ + "'").c_str());
 }
@@ -215,7 +239,7 @@ std::vector<Result> Sandbox::run_all(const std::vector<Request> &rs)
         close(out);
         close(err);
         if (pfd[1] >= 0)
-            feeders.emplace_back(feed, pfd[1], r.body, r.chunk, r.deliver);
+            feeders.emplace_back(feed, pfd[1], r.body, r.chunk, r.deliver, run.pid, r.kill_signal);
         running.push_back(run);
     }
     for (auto &t : feeders)
@@ -236,4 +260,25 @@ std::vector<Result> Sandbox::run_all(const std::vector<Request> &rs)
 Result Sandbox::run(const Request &r)
 {
     return run_all({r})[0];
+}
+
+void Sandbox::set_nsswitch(const std::string &sources)
+{
+    write_file(dir_ + "/nsswitch.conf", "# written by the test\npasswd: " + sources + "\ngroup: files\n");
+}
+
+void Sandbox::set_extrausers(const std::string &passwd)
+{
+    mkdir((dir_ + "/extrausers").c_str(), 0755);
+    write_file(dir_ + "/extrausers/passwd", passwd);
+}
+
+void Sandbox::small_tmp(size_t bytes)
+{
+    std::string tmp = dir_ + "/tmp";
+    std::string opts = "size=" + std::to_string(bytes) + ",mode=1777";
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("none", tmp.c_str(), "tmpfs", 0, opts.c_str()) != 0)
+        return;
+    small_tmp_ = true;
 }

@@ -24,6 +24,13 @@ struct Request {
     uid_t uid = 65534;
     bool close_stdout = false;      // start with descriptor 1 closed
     bool stdout_pipe_closed = false;  // the reader of the page went away
+    int closed_fds = 0;             // bit n: start with descriptor n closed
+    bool no_dev = false;            // an empty /dev, as in a bare chroot
+    int umask_bits = 022;
+    long file_size_limit = -1;      // RLIMIT_FSIZE in bytes, -1: none
+    // With a pipe: after deliver bytes the pipe stays open (a stalled
+    // client) and the program gets this signal a little later.
+    int kill_signal = 0;
 };
 
 struct Result {
@@ -48,11 +55,19 @@ public:
     std::string host(const std::string &inner) const;
     std::string read(const std::string &inner) const;
     void set_home(uid_t uid, const std::string &home);  // rewrites passwd
+    // The passwd line of an nsswitch.conf bound over the machine's one.
+    void set_nsswitch(const std::string &sources);
+    // A passwd file for libnss-extrausers, bound over /var/lib/extrausers.
+    void set_extrausers(const std::string &passwd);
+    // /tmp becomes a tmpfs of this size: a full disk.  The test process
+    // moves into a mount namespace of its own for it.
+    void small_tmp(size_t bytes);
 
 private:
     void write_passwd() const;
     std::string dir_;
     std::vector<std::pair<uid_t, std::string>> homes_;
+    bool small_tmp_ = false;
 };
 
 

@@ -1,0 +1,282 @@
+// The record on a real machine: accounts from any name service, full
+// disks and file size limits, killed requests, missing descriptors, and a
+// dump file prepared by an administrator.
+#include "requests.h"
+#include "sandbox.h"
+
+#include <algorithm>
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using Machine = SandboxTest;
+
+std::string user_line(const std::string &path, int uid)
+{
+    return "Ich bin effektiv Nutzer " + std::to_string(uid) + " und pinsele daher in " + path + "<p>\n";
+}
+
+Request get_as(uid_t uid)
+{
+    Request r;
+    r.env = {"REQUEST_METHOD=GET", "QUERY_STRING=a=1"};
+    r.uid = uid;
+    return r;
+}
+
+bool has(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// The account lookup follows nsswitch.conf as getent would, and never
+// crashes, whatever sources it names.
+TEST_F(Machine, HomeDirectoryFromEveryKindOfAccountDatabase)
+{
+    mkdir(box->host("/tmp/extra").c_str(), 0755);
+    ASSERT_EQ(chown(box->host("/tmp/extra").c_str(), 4243, 4243), 0);
+    box->set_extrausers("extra:x:4243:4243::/tmp/extra:/bin/sh\n");
+    struct Case {
+        std::string sources;
+        uid_t uid;
+        std::string dump;
+    } cases[] = {
+        {"files systemd", 4242, "/tmp/cgidump4242"},
+        {"files", 4242, "/tmp/cgidump4242"},
+        {"files", 1000, "/tmp/home1000/cgidump"},
+        {"files systemd", 1000, "/tmp/home1000/cgidump"},
+        {"files extrausers", 4243, "/tmp/extra/cgidump"},
+        {"files [NOTFOUND=return] extrausers", 4243, "/tmp/cgidump4243"},
+        {"extrausers files", 1000, "/tmp/home1000/cgidump"},
+    };
+    for (const auto &c : cases) {
+        box->set_nsswitch(c.sources);
+        Result res = box->run(get_as(c.uid));
+        SCOPED_TRACE(c.sources + " uid " + std::to_string(c.uid));
+        EXPECT_EQ(res.status, 0) << res.err;
+        EXPECT_TRUE(has(res.out, user_line(c.dump, static_cast<int>(c.uid)))) << res.out.substr(0, 400);
+        EXPECT_TRUE(has(res.out, "a = 1<p>\n"));
+        EXPECT_EQ(res.err, "");
+    }
+    if (access("/usr/lib/x86_64-linux-gnu/libnss_extrausers.so.2", F_OK) != 0 &&
+        access("/usr/lib/libnss_extrausers.so.2", F_OK) != 0)
+        ADD_FAILURE() << "libnss-extrausers is not installed: the extrausers case proved nothing";
+}
+
+TEST_F(Machine, UnreadableAccountDatabaseIsReportedAndTreatedAsNoAccount)
+{
+    box->set_nsswitch("files");
+    // /etc/passwd that cannot be read by the user.
+    chmod(box->host("/passwd").c_str(), 0600);
+    Result res = box->run(get_as(1000));
+    EXPECT_EQ(res.status, 0);
+    EXPECT_TRUE(has(res.out, "<B>Interner Fehler:</B>Nutzerdatenbank nicht lesbar: Permission denied<p>\n"))
+        << res.out.substr(0, 500);
+    EXPECT_EQ(res.err, "Nutzerdatenbank nicht lesbar: Permission denied\n");
+    EXPECT_TRUE(has(res.out, user_line("/tmp/cgidump1000", 1000)));
+}
+
+TEST_F(Machine, FullDiskIsReportedAndFails)
+{
+    box->small_tmp(64 * 1024);
+    std::string body(1000000, 'a');
+    Result res = box->run(post(body, "1000000"));
+    std::string msg = "Datei /tmp/cgidump65534 konnte nicht vollst\xE4ndig geschrieben werden: No space left on device";
+    EXPECT_EQ(res.status, 1);
+    EXPECT_TRUE(has(res.out, "<B>Interner Fehler:</B>" + msg + "<p>\n"));
+    EXPECT_EQ(res.err, msg + "\n") << "reported once";
+    EXPECT_TRUE(has(res.out, "<PRE>" + body + "</PRE>")) << "the page goes on";
+}
+
+TEST_F(Machine, FileSizeLimitIsAReportedWriteFailureNotAKill)
+{
+    Request r = post(std::string(30000, 'b'), "30000");
+    r.file_size_limit = 16 * 1024;
+    Result res = box->run(r);
+    EXPECT_EQ(res.status, 1);
+    EXPECT_EQ(res.err, "Datei /tmp/cgidump65534 konnte nicht vollst\xE4ndig geschrieben werden: File too large\n");
+    // The limit holds for the page file of this test too: the page is
+    // written as far as the limit lets it, with the report in it.
+    EXPECT_TRUE(has(res.out, "<B>Interner Fehler:</B>Datei /tmp/cgidump65534 konnte nicht"));
+}
+
+TEST_F(Machine, DumpIsPrivateWhateverTheUmask)
+{
+    for (int bits : {0, 0777}) {
+        Request r = get_as(65534);
+        r.umask_bits = bits;
+        EXPECT_EQ(box->run(r).status, 0);
+        struct stat st{};
+        ASSERT_EQ(stat(box->host(DUMP).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0600u) << "umask " << bits;
+    }
+}
+
+TEST_F(Machine, ClosedDescriptorsWithoutDevNeverReachTheDump)
+{
+    Request r = post("x=1", "3");
+    r.no_dev = true;
+    r.closed_fds = 7;
+    Result res = box->run(r);
+    EXPECT_EQ(res.status, 1);
+    std::string dump = box->read(DUMP);
+    EXPECT_FALSE(has(dump, "Content-type")) << dump;
+    EXPECT_FALSE(has(dump, "Interner Fehler")) << dump;
+    // Only standard error closed: the page is delivered, the dump is whole.
+    r.closed_fds = 4;
+    res = box->run(r);
+    EXPECT_EQ(res.status, 0);
+    EXPECT_TRUE(has(res.out, "x = 1<p>\n"));
+    EXPECT_EQ(box->read(DUMP), "REQUEST_METHOD=POST\nCONTENT_LENGTH=3\n*3\nx=1");
+}
+
+// What arrived of a stalled body is in the dump when the server kills the
+// program (Apache sends SIGTERM on its timeout, then SIGKILL).
+TEST_F(Machine, KilledDuringAStalledBodyKeepsWhatArrived)
+{
+    for (int sig : {SIGTERM, SIGKILL}) {
+        Request r = post("good=1&" + std::string(9000, 'z'), "100000");
+        r.chunk = 1000;
+        r.deliver = 9007;
+        r.kill_signal = sig;
+        Result res = box->run(r);
+        EXPECT_EQ(res.status, 128 + sig);
+        EXPECT_EQ(box->read(DUMP), "REQUEST_METHOD=POST\nCONTENT_LENGTH=100000\n*100000\n" + r.body);
+    }
+}
+
+TEST_F(Machine, LengthBeyondTheIntRangeIsReported)
+{
+    Request r = post("x=1", "99999999999", {"QUERY_STRING=q=2"});
+    r.chunk = 3;  // a pipe that ends after the three bytes
+    Result res = box->run(r);
+    EXPECT_TRUE(has(res.out, "<B>F E H L E R:</B>L\xE4nge des Inhalts zu gro\xDF: 99999999999<p>\n"));
+    EXPECT_TRUE(has(res.out, "L\xE4nge des Inhalts:2147483647\n"));
+    EXPECT_TRUE(has(res.out, "x = 1<p>\n"));
+    EXPECT_EQ(box->read(DUMP), "REQUEST_METHOD=POST\nCONTENT_LENGTH=99999999999\nQUERY_STRING=q=2\n*2147483647\nx=1");
+}
+
+// A root-owned home with a dump file prepared for the user, as Debian's
+// web servers need it for www-data.
+class Prepared : public SandboxTest {
+protected:
+    void SetUp() override
+    {
+        SandboxTest::SetUp();
+        if (!box)
+            return;
+        mkdir(box->host("/tmp/www").c_str(), 0755);
+        box->set_home(1000, "/tmp/www");
+        prepare(1000, 0644);
+    }
+    void prepare(uid_t owner, mode_t mode)
+    {
+        std::string file = box->host(path);
+        unlink(file.c_str());
+        int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, mode);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(write(fd, "an older and longer record\n", 27), 27);
+        close(fd);
+        ASSERT_EQ(chown(file.c_str(), owner, owner), 0);
+        ASSERT_EQ(chmod(file.c_str(), mode), 0);
+    }
+    const std::string path = "/tmp/www/cgidump";
+};
+
+TEST_F(Prepared, IsEmptiedAndWrittenPrivately)
+{
+    Request r = post("x=1", "3");
+    r.uid = 1000;
+    Result res = box->run(r);
+    EXPECT_EQ(res.status, 0) << res.out;
+    EXPECT_TRUE(has(res.out, user_line(path, 1000)));
+    EXPECT_TRUE(has(res.out, VARS + "x = 1<p>\n"));
+    EXPECT_EQ(box->read(path), "REQUEST_METHOD=POST\nCONTENT_LENGTH=3\n*3\nx=1");
+    struct stat st{};
+    ASSERT_EQ(stat(box->host(path).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(access(box->host("/tmp/www/cgidump.XXXXXX").c_str(), F_OK), -1);
+}
+
+TEST_F(Prepared, AnythingButTheUsersOwnRegularFileIsRefused)
+{
+    std::string fatal = "Datei " + path + " kann leider nicht geschrieben werden!\n</BODY>\n</HTML>\n";
+    prepare(0, 0666);  // root's file, writable for all: still not the user's
+    Result res = box->run(get_as(1000));
+    EXPECT_EQ(res.status, 1);
+    EXPECT_TRUE(has(res.out, fatal));
+    EXPECT_EQ(box->read(path), "an older and longer record\n");
+
+    // A link of the user's to a file the user may write: not followed.
+    std::string target = box->host("/tmp/home1000/target");
+    prepare(1000, 0600);
+    ASSERT_EQ(rename(box->host(path).c_str(), target.c_str()), 0);
+    ASSERT_EQ(symlink("/tmp/home1000/target", box->host(path).c_str()), 0);
+    ASSERT_EQ(lchown(box->host(path).c_str(), 1000, 1000), 0);
+    res = box->run(get_as(1000));
+    EXPECT_EQ(res.status, 1);
+    EXPECT_EQ(box->read("/tmp/home1000/target"), "an older and longer record\n");
+
+    // A FIFO of the user's: refused at once, never waited on.
+    unlink(box->host(path).c_str());
+    ASSERT_EQ(mkfifo(box->host(path).c_str(), 0600), 0);
+    ASSERT_EQ(chown(box->host(path).c_str(), 1000, 1000), 0);
+    res = box->run(get_as(1000));
+    EXPECT_EQ(res.status, 1);
+    EXPECT_TRUE(has(res.out, fatal));
+}
+
+TEST_F(Prepared, BusyFileIsReportedAndTheRequestGoesOnWithoutARecord)
+{
+    int fd = open(box->host(path).c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);
+    Result res = box->run(get_as(1000));
+    EXPECT_EQ(res.status, 1);
+    std::string msg = "Datei " + path + " ist gerade belegt, diese Anfrage wird nicht aufgezeichnet";
+    EXPECT_TRUE(has(res.out, "<B>Interner Fehler:</B>" + msg + "<p>\n"));
+    EXPECT_EQ(res.err, msg + "\n");
+    EXPECT_TRUE(has(res.out, VARS + "a = 1<p>\n"));
+    EXPECT_EQ(box->read(path), "an older and longer record\n") << "the other request's record is untouched";
+
+    // Released within the wait: the request waits and records.
+    std::thread release([fd] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        flock(fd, LOCK_UN);
+    });
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);
+    res = box->run(get_as(1000));
+    release.join();
+    close(fd);
+    EXPECT_EQ(res.status, 0);
+    EXPECT_EQ(box->read(path), "REQUEST_METHOD=GET\nQUERY_STRING=a=1\n*0\n");
+}
+
+TEST_F(Prepared, ConcurrentRequestsNeverMixTheirRecords)
+{
+    std::vector<Request> rs;
+    std::vector<std::string> records;
+    for (int i = 0; i < 10; ++i) {
+        std::string body = "n=" + std::to_string(i) + "&pad=" + std::string(20000, char('a' + i));
+        Request r = post(body, std::to_string(body.size()));
+        r.uid = 1000;
+        r.chunk = 4000;
+        rs.push_back(r);
+        records.push_back("REQUEST_METHOD=POST\nCONTENT_LENGTH=" + std::to_string(body.size()) + "\n*" +
+                          std::to_string(body.size()) + "\n" + body);
+    }
+    std::vector<Result> results = box->run_all(rs);
+    for (const auto &res : results)
+        EXPECT_TRUE(res.status == 0 || has(res.out, "ist gerade belegt")) << res.out.substr(0, 300);
+    std::string dump = box->read(path);
+    EXPECT_NE(std::find(records.begin(), records.end(), dump), records.end()) << dump.substr(0, 200);
+}
+
+} // namespace
