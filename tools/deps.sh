@@ -14,7 +14,7 @@ PACKAGES=(
   # benchmarks
   libbenchmark-dev
   # end-to-end tests through web servers and a headless browser
-  lighttpd apache2 curl chromium nodejs
+  lighttpd apache2 nginx-light fcgiwrap curl chromium nodejs
 )
 # npm comes with some builds of nodejs; Debian packages it apart.
 command -v npm >/dev/null || PACKAGES+=(npm)

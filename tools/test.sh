@@ -15,10 +15,10 @@ configure_and_test() {
 echo "== default build (vokt.cgi linked statically)"
 configure_and_test build
 # == through real servers and a browser: the default build's ctest above
-# includes them: end-to-end tests through lighttpd and Apache httpd
-# (mod_cgid), driven by curl (label http), tools/serve.sh and cmake --install
-# (label http), and headless chromium through the demonstration page (label
-# browser).  tools/deps.sh installs the servers, chromium and, with npm ci,
+# includes them: end-to-end tests through lighttpd, Apache httpd (mod_cgid)
+# and nginx with fcgiwrap, each also as Debian installs it, driven by curl
+# (label http), tools/serve.sh and cmake --install (label http), and
+# headless chromium through the demonstration page (label browser).  tools/deps.sh installs the servers, chromium and, with npm ci,
 # the node packages of tests/browser.
 
 # == sanitizer build: library, program and every test built with

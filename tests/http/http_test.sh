@@ -90,6 +90,16 @@ check "GET: the page ends with the decoded variables in the map's order" ends_wi
     <(printf '<H2>Die Liste der Variablen</H2>\nwort = a&amp;b<p>\nname = M\xfcller<p>\nx = &lt;b&gt;<p>\nseite = 2<p>\n')
 check "GET: the dump ends with '*0' and no body" ends_with "$DUMP" <(printf '\n*0\n')
 
+# --- the Authorization header ------------------------------------------------
+# lighttpd and nginx hand it to the program; Apache keeps it back unless
+# CGIPassAuth On is set for the CGI folder (the README says so).
+check "Authorization: the response arrives complete" fetch auth "$URL" -u 'x:y'
+if [ "$server" = apache ]; then
+    check "Authorization: Apache keeps it from the program" sh -c "! grep -aq '^HTTP_AUTHORIZATION=' '$DUMP'"
+else
+    check "Authorization: the dump holds it" grep -aqx 'HTTP_AUTHORIZATION=Basic eDp5' "$DUMP"
+fi
+
 # --- POST urlencoded with a query string --------------------------------------
 printf 'name=M%%FCller&wort=a%%26b&seite=1' >"$W/form.req"
 check "POST: the response arrives complete" fetch post "$URL?seite=2" --data-binary @"$W/form.req"
