@@ -1,6 +1,7 @@
 #include "dumpdatei.h"
 
 #include "cgiausg.h"
+#include "verlauf.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -36,7 +37,9 @@ constexpr long SCHRITT_MS = 10;
 
 // A fresh file beside the path, renamed over it; -1 when the directory
 // refuses.  mkstemp's mode is cut by the umask: the mode is set again.
-int frische_datei(const char *pfad)
+// With a history, the file gets a second name there before it is renamed
+// into place: the same file, no second write.
+int frische_datei(const char *pfad, int verlauf, const char *eintrag)
 {
     std::size_t size = std::strlen(pfad) + sizeof ".XXXXXX";
     auto *neu = static_cast<char *>(std::malloc(size));
@@ -44,8 +47,11 @@ int frische_datei(const char *pfad)
         return -1;
     std::snprintf(neu, size, "%s.XXXXXX", pfad);
     int fd = mkstemp(neu);
+    bool verlinkt = fd >= 0 && verlauf >= 0 && linkat(AT_FDCWD, neu, verlauf, eintrag, 0) == 0;
     if (fd >= 0 && (fchmod(fd, 0600) != 0 || std::rename(neu, pfad) != 0)) {
         unlink(neu);
+        if (verlinkt)
+            unlinkat(verlauf, eintrag, 0);
         close(fd);
         fd = -1;
     }
@@ -91,6 +97,10 @@ Dumpdatei::~Dumpdatei()
 {
     if (fd_ >= 0)
         close(fd_);
+    if (kopie_ >= 0)
+        close(kopie_);
+    if (verlauf_ >= 0)
+        close(verlauf_);
     std::free(pfad_);
 }
 
@@ -99,7 +109,10 @@ Dumpdatei::Oeffnung Dumpdatei::oeffne(const char *pfad)
     if (pfad == nullptr)
         return VERWEIGERT;
     pfad_ = strdup(pfad);
-    int fd = frische_datei(pfad);
+    verlauf_ = verlauf_oeffnen(pfad);
+    if (verlauf_ >= 0)
+        verlauf_name(eintrag_, sizeof eintrag_);
+    int fd = frische_datei(pfad, verlauf_, eintrag_);
     if (fd < 0) {
         fd = vorbereitete_datei(pfad);
         if (fd < 0)
@@ -113,9 +126,34 @@ Dumpdatei::Oeffnung Dumpdatei::oeffne(const char *pfad)
             close(fd);
             return VERWEIGERT;
         }
+        // The prepared file is reused by the next request: the history
+        // gets a copy, written as the record is.
+        if (verlauf_ >= 0)
+            kopie_ = openat(verlauf_, eintrag_, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     }
     fd_ = fd;
+    if (verlauf_ >= 0)
+        verlauf_kuerzen(verlauf_);
     return OFFEN;
+}
+
+// The history's copy follows the record; when it cannot, it is removed
+// rather than left as a part of a record.
+void Dumpdatei::kopiere(const char *daten, std::size_t n)
+{
+    while (n > 0 && kopie_ >= 0) {
+        ssize_t w = write(kopie_, daten, n);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0) {
+            close(kopie_);
+            kopie_ = -1;
+            unlinkat(verlauf_, eintrag_, 0);
+            return;
+        }
+        daten += w;
+        n -= static_cast<std::size_t>(w);
+    }
 }
 
 void Dumpdatei::melde_fehler(int fehlernummer)
@@ -129,6 +167,7 @@ void Dumpdatei::melde_fehler(int fehlernummer)
 
 void Dumpdatei::schreibe(const char *daten, std::size_t n)
 {
+    kopiere(daten, n);
     while (n > 0 && !fehler_) {
         ssize_t w = write(fd_, daten, n);
         if (w < 0 && errno == EINTR)
@@ -194,4 +233,7 @@ void Dumpdatei::schliesse()
     if (close(fd_) != 0)
         melde_fehler(errno);
     fd_ = -1;
+    if (kopie_ >= 0 && close(kopie_) != 0)
+        unlinkat(verlauf_, eintrag_, 0);
+    kopie_ = -1;
 }

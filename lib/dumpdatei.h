@@ -32,7 +32,8 @@ public:
     // followed.  When the directory refuses a fresh file, a regular file of
     // the effective user prepared at the path is used instead: opened
     // without following links, locked against other requests (waiting at
-    // most two seconds), emptied.
+    // most two seconds), emptied.  When a directory "<pfad>.d" of the
+    // effective user exists, the record is kept there too (see verlauf.h).
     Oeffnung oeffne(const char *pfad);
     bool offen() const { return fd_ >= 0; }
 
@@ -51,8 +52,12 @@ private:
     void an(const char *daten, std::size_t n);
     void schreibe(const char *daten, std::size_t n);
     void melde_fehler(int fehlernummer);
+    void kopiere(const char *daten, std::size_t n);
 
     int fd_ = -1;
+    int verlauf_ = -1; // the history directory, when there is one
+    int kopie_ = -1;   // the history's copy of a record in a prepared file
+    char eintrag_[64] = "";
     char *pfad_ = nullptr;
     bool fehler_ = false;
     std::size_t voll_ = 0;

@@ -152,6 +152,26 @@ TEST_F(Machine, KilledDuringAStalledBodyKeepsWhatArrived)
     }
 }
 
+// Memory that runs out costs neither the dump nor a silent variable.
+TEST_F(Machine, OutOfMemoryKeepsTheDumpWholeAndReportsTheVariable)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer runtime needs more address space than the limit leaves";
+#endif
+    std::string body = "a=" + std::string(48 << 20, 'x');
+    Request r = post(body, std::to_string(body.size()));
+    r.address_space_limit = 44 << 20;
+    r.chunk = 1 << 20;
+    Result res = box->run(r);
+    EXPECT_EQ(res.status, 0) << res.err;
+    EXPECT_TRUE(has(res.err, "Nicht genug Speicher f\xFCr den Inhalt\n")) << res.err;
+    EXPECT_TRUE(has(res.err, "Nicht genug Speicher f\xFCr die Variable a\n")) << res.err;
+    std::string dump = box->read(DUMP);
+    EXPECT_EQ(dump.size(), 54 + body.size());
+    EXPECT_TRUE(dump == "REQUEST_METHOD=POST\nCONTENT_LENGTH=" + std::to_string(body.size()) + "\n*" +
+                            std::to_string(body.size()) + "\n" + body);
+}
+
 TEST_F(Machine, LengthBeyondTheIntRangeIsReported)
 {
     Request r = post("x=1", "99999999999", {"QUERY_STRING=q=2"});

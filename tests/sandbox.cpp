@@ -76,6 +76,10 @@ bool bind_if_there(const std::string &from, const char *to)
         rlimit lim{static_cast<rlim_t>(r.file_size_limit), static_cast<rlim_t>(r.file_size_limit)};
         setrlimit(RLIMIT_FSIZE, &lim);
     }
+    if (r.address_space_limit >= 0) {
+        rlimit lim{static_cast<rlim_t>(r.address_space_limit), static_cast<rlim_t>(r.address_space_limit)};
+        setrlimit(RLIMIT_AS, &lim);
+    }
     gid_t gid = r.uid;
     if (setgroups(0, nullptr) != 0 || setresgid(gid, gid, gid) != 0 || setresuid(r.uid, r.uid, r.uid) != 0)
         _exit(126);

@@ -28,6 +28,7 @@ struct Request {
     bool no_dev = false;            // an empty /dev, as in a bare chroot
     int umask_bits = 022;
     long file_size_limit = -1;      // RLIMIT_FSIZE in bytes, -1: none
+    long address_space_limit = -1;  // RLIMIT_AS in bytes, -1: none
     // With a pipe: after deliver bytes the pipe stays open (a stalled
     // client) and the program gets this signal a little later.
     int kill_signal = 0;

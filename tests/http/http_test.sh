@@ -133,25 +133,26 @@ if [ "$server" != apache ]; then
     check "16 MiB chunked: CONTENT_LENGTH set by the server" grep -aqx 'CONTENT_LENGTH=16777216' "$DUMP"
     check "16 MiB chunked: the dump's body is what was sent" dump_is_one_record "$W/big.req"
 else
-    # Apache passes a chunked body without CONTENT_LENGTH; the program then
-    # reads it to the end of its input.  No length was announced: the page
-    # says 'L\xe4nge des Inhalts:0' and the dump's length line is '*0', and
-    # the body follows in both.
-    chunked_record() {
-        ! grep -aq '^CONTENT_LENGTH=' "$DUMP" && [ "$(grep -a -c '^REQUEST_METHOD=' "$DUMP")" -eq 1 ] &&
-            ends_with "$DUMP" <(printf '\n*0\n'; cat "$1")
+    # Apache passes a chunked body as it comes, without CONTENT_LENGTH: the
+    # program reads it to the end of its input.  The length line and the
+    # dump's '*' line show the announced length, 0; the body follows it.
+    chunked_dump() {
+        ! grep -aq '^CONTENT_LENGTH=' "$DUMP" && ends_with "$DUMP" <(printf '\n*0\n'; cat "$1")
     }
+    : >"$W/empty.req"
+    check "chunked, empty: the response arrives complete" fetch chunked "$URL" -H 'Transfer-Encoding: chunked' --data-binary ''
+    check "chunked, empty: status 200" status_is chunked 200
+    check "chunked, empty: length 0, empty echo, no variables" ends_with "$W/chunked" \
+        <(printf 'L\xe4nge des Inhalts:0\n<PRE></PRE>\n<H2>Die Liste der Variablen</H2>\n')
+    check "chunked, empty: no CONTENT_LENGTH, the dump ends with '*0'" chunked_dump "$W/empty.req"
     printf 'a=1&b=2' >"$W/small.req"
-    rm -f "$DUMP"
     check "chunked, small: the response arrives complete" fetch chunked "$URL" -H 'Transfer-Encoding: chunked' --data-binary @"$W/small.req"
-    check "chunked, small: status 200" status_is chunked 200
-    check "chunked, small: length 0, the body's echo and variables" ends_with "$W/chunked" \
+    check "chunked, small: the echo and the variables" ends_with "$W/chunked" \
         <(printf 'L\xe4nge des Inhalts:0\n<PRE>a=1&amp;b=2</PRE>\n<H2>Die Liste der Variablen</H2>\na = 1<p>\nb = 2<p>\n')
-    check "chunked, small: no CONTENT_LENGTH, '*0' and the body in the dump" chunked_record "$W/small.req"
-    rm -f "$DUMP"
+    check "chunked, small: the dump holds the body after '*0'" chunked_dump "$W/small.req"
     check "16 MiB chunked: the response arrives complete" fetch chunked "$URL" -H 'Transfer-Encoding: chunked' --data-binary @"$W/big.req"
     check "16 MiB chunked: status 200" status_is chunked 200
-    check "16 MiB chunked: no CONTENT_LENGTH, '*0' and the body in the dump" chunked_record "$W/big.req"
+    check "16 MiB chunked: the dump's body is what was sent" chunked_dump "$W/big.req"
 fi
 check "after the uploads: the server still answers" still_answers
 
@@ -163,9 +164,9 @@ method_refused() {
         ! grep -aq 'Die Liste der Variablen' "$W/$name" &&
         [ "$(tail -n1 "$DUMP")" = "REQUEST_METHOD=$2" ] && ! grep -aq '^\*' "$DUMP"
 }
-# The program reads and drops the body of a refused method before it ends:
-# Apache, which streams the body into the program, and fcgiwrap, which
-# writes it all in before it passes the page on, would fail otherwise.
+# The body of a refused request is read and dropped, so a server that
+# streams it into the program (Apache) or writes it all in before it passes
+# the page on (fcgiwrap) delivers the error page.
 check "PUT with a body: the response arrives complete" fetch put "$URL" -X PUT --data-binary @"$W/b200k"
 check "PUT with a body: the method error page, no '*' line in the dump" method_refused put PUT
 check "DELETE: the response arrives complete" fetch delete "$URL?a=1" -X DELETE

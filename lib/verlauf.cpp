@@ -1,0 +1,101 @@
+#include "verlauf.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+int verlauf_oeffnen(const char *pfad)
+{
+    std::size_t size = std::strlen(pfad) + sizeof ".d";
+    auto *name = static_cast<char *>(std::malloc(size));
+    if (name == nullptr)
+        return -1;
+    std::snprintf(name, size, "%s.d", pfad);
+    int fd = open(name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    std::free(name);
+    struct stat st {};
+    if (fd >= 0 && (fstat(fd, &st) != 0 || st.st_uid != geteuid())) {
+        close(fd);
+        fd = -1;
+    }
+    return fd;
+}
+
+void verlauf_name(char *name, std::size_t size)
+{
+    timespec jetzt{};
+    clock_gettime(CLOCK_REALTIME, &jetzt);
+    tm zeit{};
+    gmtime_r(&jetzt.tv_sec, &zeit);
+    char sekunde[32];
+    std::strftime(sekunde, sizeof sekunde, "%Y%m%dT%H%M%S", &zeit);
+    std::snprintf(name, size, "%s.%06ldZ-%ld", sekunde, jetzt.tv_nsec / 1000, static_cast<long>(getpid()));
+}
+
+namespace {
+
+// "YYYYmmddTHHMMSS.uuuuuuZ-" and digits.
+bool ist_eintrag(const char *n)
+{
+    const char *form = "ddddddddTdddddd.ddddddZ-";
+    for (; *form != '\0'; ++form, ++n) {
+        bool ziffer = *n >= '0' && *n <= '9';
+        if (*form == 'd' ? !ziffer : *n != *form)
+            return false;
+    }
+    if (*n == '\0')
+        return false;
+    for (; *n != '\0'; ++n)
+        if (*n < '0' || *n > '9')
+            return false;
+    return true;
+}
+
+int vergleiche(const void *a, const void *b)
+{
+    return std::strcmp(*static_cast<char *const *>(a), *static_cast<char *const *>(b));
+}
+
+} // namespace
+
+void verlauf_kuerzen(int verzeichnis)
+{
+    int fd = dup(verzeichnis);
+    DIR *d = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (d == nullptr) {
+        if (fd >= 0)
+            close(fd);
+        return;
+    }
+    char **namen = nullptr;
+    std::size_t anzahl = 0;
+    std::size_t platz = 0;
+    while (const dirent *e = readdir(d)) {
+        if (!ist_eintrag(e->d_name))
+            continue;
+        if (anzahl == platz) {
+            platz = platz == 0 ? 2 * VERLAUF_ANZAHL : 2 * platz;
+            auto *mehr = static_cast<char **>(std::realloc(namen, platz * sizeof *namen));
+            if (mehr == nullptr)
+                break;
+            namen = mehr;
+        }
+        namen[anzahl] = strdup(e->d_name);
+        if (namen[anzahl] != nullptr)
+            ++anzahl;
+    }
+    if (anzahl > 0)
+        std::qsort(namen, anzahl, sizeof *namen, vergleiche);
+    for (std::size_t i = 0; i < anzahl; ++i) {
+        if (i + VERLAUF_ANZAHL < anzahl)
+            unlinkat(verzeichnis, namen[i], 0);
+        std::free(namen[i]);
+    }
+    std::free(namen);
+    closedir(d);
+}

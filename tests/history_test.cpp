@@ -1,0 +1,154 @@
+// The history of records, switched on by a directory "<dump path>.d".
+#include "requests.h"
+#include "sandbox.h"
+
+#include <algorithm>
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <regex>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+class History : public SandboxTest {
+protected:
+    void make_dir(const std::string &inner, uid_t owner)
+    {
+        ASSERT_EQ(mkdir(box->host(inner).c_str(), 0700), 0);
+        ASSERT_EQ(chown(box->host(inner).c_str(), owner, owner), 0);
+    }
+    std::vector<std::string> entries(const std::string &inner)
+    {
+        std::vector<std::string> names;
+        DIR *d = opendir(box->host(inner).c_str());
+        if (d == nullptr)
+            return names;
+        while (dirent *e = readdir(d))
+            if (e->d_name[0] != '.')
+                names.emplace_back(e->d_name);
+        closedir(d);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    static Request numbered(int i)
+    {
+        std::string body = "n=" + std::to_string(i) + "&pad=" + std::string(3000, char('a' + i % 26));
+        return post(body, std::to_string(body.size()));
+    }
+    static std::string record(const Request &r)
+    {
+        std::string s;
+        for (const auto &e : r.env)
+            s += e + "\n";
+        return s + "*" + std::to_string(r.body.size()) + "\n" + r.body;
+    }
+    const std::string dir = DUMP + ".d";
+};
+
+TEST_F(History, EachRecordIsKeptUnderATimeName)
+{
+    make_dir(dir, 65534);
+    Request first = numbered(1);
+    Request second = numbered(2);
+    Result res = box->run(first);
+    EXPECT_EQ(res.status, 0);
+    EXPECT_EQ(box->run(second).status, 0);
+    auto names = entries(dir);
+    ASSERT_EQ(names.size(), 2u);
+    std::regex form("[0-9]{8}T[0-9]{6}\\.[0-9]{6}Z-[0-9]+");
+    for (const auto &n : names)
+        EXPECT_TRUE(std::regex_match(n, form)) << n;
+    EXPECT_EQ(box->read(dir + "/" + names[0]), record(first));
+    EXPECT_EQ(box->read(dir + "/" + names[1]), record(second));
+    struct stat st{};
+    ASSERT_EQ(stat(box->host(DUMP).c_str(), &st), 0);
+    EXPECT_EQ(st.st_nlink, 2u) << "the newest record and the dump are one file";
+    EXPECT_EQ(res.out.find(".d"), std::string::npos) << "nothing of the history on the page";
+}
+
+TEST_F(History, OnlyTheNewestHundredAreKept)
+{
+    make_dir(dir, 65534);
+    // Something of another form in the directory is left alone.
+    std::string other = box->host(dir + "/notes.txt");
+    std::fclose(std::fopen(other.c_str(), "w"));
+    Request last;
+    for (int i = 0; i < 105; ++i) {
+        last = numbered(i);
+        last.env.push_back("NR=" + std::to_string(i));
+        ASSERT_EQ(box->run(last).status, 0);
+    }
+    auto names = entries(dir);
+    ASSERT_EQ(names.size(), 101u);
+    EXPECT_EQ(names.back(), "notes.txt");
+    EXPECT_NE(box->read(dir + "/" + names[0]).find("NR=5\n"), std::string::npos) << "the five oldest went";
+    EXPECT_EQ(box->read(dir + "/" + names[99]), record(last));
+}
+
+TEST_F(History, ConcurrentRequestsLeaveOnlyWholeRecords)
+{
+    make_dir(dir, 65534);
+    std::vector<Request> rs;
+    std::vector<std::string> records;
+    for (int i = 0; i < 50; ++i) {
+        rs.push_back(numbered(i));
+        rs.back().chunk = 1000;
+        records.push_back(record(rs.back()));
+    }
+    for (const auto &res : box->run_all(rs))
+        EXPECT_EQ(res.status, 0);
+    auto names = entries(dir);
+    EXPECT_EQ(names.size(), 50u);
+    std::vector<std::string> seen;
+    for (const auto &n : names) {
+        std::string text = box->read(dir + "/" + n);
+        EXPECT_NE(std::find(records.begin(), records.end(), text), records.end()) << n;
+        seen.push_back(text);
+    }
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(std::unique(seen.begin(), seen.end()), seen.end()) << "each request its own record";
+}
+
+TEST_F(History, LinksAndForeignDirectoriesAreIgnored)
+{
+    make_dir("/tmp/elsewhere", 65534);
+    ASSERT_EQ(symlink("/tmp/elsewhere", box->host(dir).c_str()), 0);
+    ASSERT_EQ(lchown(box->host(dir).c_str(), 65534, 65534), 0);
+    Request r = numbered(1);
+    EXPECT_EQ(box->run(r).status, 0);
+    EXPECT_TRUE(entries("/tmp/elsewhere").empty()) << "the link was followed";
+    EXPECT_EQ(box->read(DUMP), record(r));
+
+    unlink(box->host(dir).c_str());
+    make_dir(dir, 0);
+    ASSERT_EQ(chmod(box->host(dir).c_str(), 0777), 0);
+    EXPECT_EQ(box->run(r).status, 0);
+    EXPECT_TRUE(entries(dir).empty()) << "root's directory was used";
+}
+
+TEST_F(History, APreparedDumpFileGetsACopy)
+{
+    mkdir(box->host("/tmp/www").c_str(), 0755);
+    box->set_home(1000, "/tmp/www");
+    int fd = open(box->host("/tmp/www/cgidump").c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    ASSERT_EQ(chown(box->host("/tmp/www/cgidump").c_str(), 1000, 1000), 0);
+    make_dir("/tmp/www/cgidump.d", 1000);
+    Request first = numbered(1);
+    Request second = numbered(2);
+    first.uid = second.uid = 1000;
+    EXPECT_EQ(box->run(first).status, 0);
+    EXPECT_EQ(box->run(second).status, 0);
+    auto names = entries("/tmp/www/cgidump.d");
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(box->read("/tmp/www/cgidump.d/" + names[0]), record(first)) << "overwritten by the next request";
+    EXPECT_EQ(box->read("/tmp/www/cgidump.d/" + names[1]), record(second));
+    EXPECT_EQ(box->read("/tmp/www/cgidump"), record(second));
+}
+
+} // namespace
