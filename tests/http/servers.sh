@@ -7,9 +7,10 @@
 # mount and PID namespaces in which SANDBOX/tmp is bound over /tmp, so the
 # program's dump file /tmp/cgidump65534 lands in SANDBOX/tmp, never in the
 # machine's /tmp.  The server runs as user nobody (SERVER_UID) from its
-# first instruction on.  More folders of the sandbox can be bound over paths
-# of the machine (sandbox_bind), for a site at a fixed place.  When the namespace's first process dies, the kernel kills every
-# process in it: no server, CGI child or stuck upload outlives a test.
+# first instruction on.  More folders and files of the sandbox can be bound
+# over paths of the machine (sandbox_bind), for a site at a fixed place.
+# When the namespace's first process dies, the kernel kills every process
+# in it: no server, CGI child or stuck upload outlives a test.
 
 NOBODY_UID=65534
 NOBODY_GID=65534
@@ -240,8 +241,8 @@ wait_answer() {
     return 1
 }
 
-# server_start lighttpd|apache|nginx: starts the server on a free port and waits
-# until it answers; sets PORT and BASE.  Tries a few ports, in case another
+# server_start lighttpd|apache|nginx: starts the server on a free port and
+# waits until it answers; sets PORT and BASE.  Tries a few ports, in case another
 # program takes the chosen one first.
 server_start() {
     local kind=$1 try
