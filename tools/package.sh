@@ -54,7 +54,8 @@ fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-root=$work/root
+# Laid out as dpkg-shlibdeps expects a package's tree.
+root=$work/debian/vokt
 
 # Everything the build installs but the development component.
 DESTDIR=$root cmake --install "$build" --prefix /usr >/dev/null
@@ -68,13 +69,10 @@ find "$root" -mindepth 1 -depth -type d -empty -delete
     fail "the install of $build gave no /usr/lib/cgi-bin/vokt.cgi"
 
 doc=$root/usr/share/doc/vokt
-install -d "$doc" "$root/usr/share/lintian/overrides"
+install -d "$doc"
 gzip -9n <"$repo/README.md" >"$doc/README.md.gz"
 gzip -9n <"$pack/changelog" >"$doc/changelog.gz"
 install -m 644 "$pack/copyright" "$doc/copyright"
-install -m 644 "$pack/lintian-overrides" "$root/usr/share/lintian/overrides/vokt"
-# Files 0644, programs and folders 0755, whatever the umask was.
-chmod -R u=rwX,go=rX "$root"
 
 # Programs stripped as Debian strips them (dh_strip).  Depends: what the
 # dynamically linked ones need; a static build needs nothing.
@@ -83,16 +81,21 @@ while IFS= read -r -d '' f; do
     readelf -h "$f" >/dev/null 2>&1 || continue
     strip --remove-section=.comment --remove-section=.note "$f"
     if readelf -d "$f" | grep -q '(NEEDED)'; then
-        dynamic+=("$f")
+        dynamic+=("debian/vokt${f#"$root"}")
     fi
 done < <(find "$root" -type f -perm -u+x -print0)
 depends=
 if [ "${#dynamic[@]}" -gt 0 ]; then
-    mkdir -p "$work/shlibs/debian"
-    printf 'Source: vokt\n\nPackage: vokt\nArchitecture: any\n' >"$work/shlibs/debian/control"
-    depends=$(cd "$work/shlibs" && dpkg-shlibdeps -O "${dynamic[@]}" |
+    printf 'Source: vokt\n\nPackage: vokt\nArchitecture: any\n' >"$work/debian/control"
+    depends=$(cd "$work" && dpkg-shlibdeps -O "${dynamic[@]}" |
         sed -n 's/^shlibs:Depends=//p')
 fi
+# lintian's objection to the static program, answered (see the file).
+if ! readelf -d "$root/usr/lib/cgi-bin/vokt.cgi" | grep -q '(NEEDED)'; then
+    install -D -m 644 "$pack/lintian-overrides" "$root/usr/share/lintian/overrides/vokt"
+fi
+# Files 0644, programs and folders 0755, whatever the umask was.
+chmod -R u=rwX,go=rX "$root"
 
 install -d "$root/DEBIAN"
 install -m 755 "$pack/postinst" "$pack/postrm" "$root/DEBIAN/"
