@@ -85,6 +85,7 @@ while IFS= read -r -d '' f; do
     fi
 done < <(find "$root" -type f -perm -u+x -print0)
 depends=
+install -d "$root/DEBIAN"
 if [ "${#dynamic[@]}" -gt 0 ]; then
     printf 'Source: vokt\n\nPackage: vokt\nArchitecture: any\n' >"$work/debian/control"
     depends=$(cd "$work" && dpkg-shlibdeps -O "${dynamic[@]}" |
@@ -97,7 +98,6 @@ fi
 # Files 0644, programs and folders 0755, whatever the umask was.
 chmod -R u=rwX,go=rX "$root"
 
-install -d "$root/DEBIAN"
 install -m 755 "$pack/postinst" "$pack/postrm" "$root/DEBIAN/"
 (cd "$root" && find usr -type f -print0 | sort -z | xargs -0 md5sum) >"$root/DEBIAN/md5sums"
 size=$(du -sk --exclude=DEBIAN "$root" | cut -f1)
