@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # check DESCRIPTION COMMAND...: runs the command, reports ok or FAIL with
 # the description, counts the failures in FAILED and returns the command's
 # success.  Sourced by the tests of this folder.

@@ -1,3 +1,4 @@
+#!/usr/bin/env bash
 # Run by deb_test.sh in a private mount namespace:
 #   deb_namespace.sh PACKAGE WORK_DIR
 # /usr, /var and /etc become overlays whose upper layers lie on a tmpfs, and
@@ -30,10 +31,10 @@ deb=$W/$(basename "$deb")
 mount -t tmpfs vokt-deb-tmp /tmp || exit 1
 
 export DEBIAN_FRONTEND=noninteractive
-apt() { apt-get "$@" >"$W/apt.log" 2>&1 || { cat "$W/apt.log"; return 1; }; }
-installs() { apt install -y "$deb"; }
-removes() { apt remove -y vokt; }
-purges() { apt purge -y vokt; }
+apt_get() { apt-get "$@" >"$W/apt.log" 2>&1 || { cat "$W/apt.log"; return 1; }; }
+installs() { apt_get install -y "$deb"; }
+removes() { apt_get remove -y vokt; }
+purges() { apt_get purge -y vokt; }
 # The state of the path: kind, owner, group, mode, size.
 state() { stat -c '%F %U %G %a %s' "$dump" 2>/dev/null || echo none; }
 is_prepared() { [ "$(state)" = "regular empty file www-data www-data 600 0" ]; }
