@@ -51,9 +51,9 @@ struct Aufruf {
 void meldung(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void meldung(const char *format, ...)
 {
-    std::va_list args;
-    va_start(args, format);
     std::fputs("vokt-replay: ", stderr);
+    va_list args;
+    va_start(args, format);
     std::vfprintf(stderr, format, args);
     std::fputc('\n', stderr);
     va_end(args);
@@ -313,6 +313,7 @@ int laufen(const Aufruf &auf, const Aufzeichnung &a)
     hinweise(auf.datei, a);
     std::vector<std::string> env = umgebung(auf.datei, a, auf.lader_behalten);
     std::vector<char *> envp;
+    envp.reserve(env.size() + 1);
     for (std::string &e : env)
         envp.push_back(e.data());
     envp.push_back(nullptr);
