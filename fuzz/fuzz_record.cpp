@@ -50,7 +50,7 @@ std::string als_eintrag(std::string_view roh)
             std::erase(zeile, '=');
         long long n = 0;
         if (!erste && ist_laengenzeile(zeile, &n))
-            zeile = "x" + zeile;
+            zeile.insert(0, 1, 'x');
         e += (erste ? "" : "\n") + zeile;
         erste = false;
         if (lf == std::string_view::npos)
