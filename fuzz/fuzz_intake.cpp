@@ -151,6 +151,21 @@ bool starts_nocase(const std::string &s, const char *prefix)
     return true;
 }
 
+// A Transfer-Encoding value that names chunked as one of its codings.
+bool names_chunked(const std::string &v)
+{
+    std::string lower;
+    for (char c : v)
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (std::size_t at = lower.find("chunked"); at != std::string::npos; at = lower.find("chunked", at + 1)) {
+        char before = at == 0 ? ',' : lower[at - 1];
+        char after = at + 7 == lower.size() ? ',' : lower[at + 7];
+        if (std::strchr(" ,\t", before) != nullptr && std::strchr(" ,;\t", after) != nullptr && after != '\0')
+            return true;
+    }
+    return false;
+}
+
 // What the request must give, worked out from the input alone.
 struct Expected {
     bool fatal = false;
@@ -164,6 +179,8 @@ Expected expect(const std::vector<std::string> &env, const std::string &body, bo
     bool post = false;
     int length = 0;
     bool has_query = false;
+    bool has_length = false;
+    bool chunked = false;
     std::string query;
     for (const std::string &entry : env) {
         e.dump += entry + "\n";
@@ -179,17 +196,24 @@ Expected expect(const std::vector<std::string> &env, const std::string &body, bo
             }
         } else if (starts(entry, "CONTENT_LENGTH")) {
             length = length_of(after);
+            has_length = true;
         } else if (starts(entry, "QUERY_STRING")) {
             has_query = true;
             query = entry.size() > 12 ? entry.substr(13) : "";
-        } else if (envvars && entry.find('=') != std::string::npos) {
+        } else if (starts(entry, "HTTP_TRANSFER_ENCODING=")) {
+            chunked = names_chunked(entry.substr(23));
+        }
+        if (!starts(entry, "REQUEST_METHOD") && !starts(entry, "CONTENT_LENGTH") && !starts(entry, "QUERY_STRING") &&
+            envvars && entry.find('=') != std::string::npos) {
             std::size_t eq = entry.find('=');
             e.map.pairs[entry.substr(0, eq)] = entry.substr(eq + 1);
         }
     }
     e.dump += "*" + std::to_string(length) + "\n";
-    if (post && length > 0) {
-        std::string got = body.substr(0, static_cast<std::size_t>(length));
+    // Without any CONTENT_LENGTH a chunked body is read to its end.
+    bool to_end = !has_length && chunked;
+    if (post && (length > 0 || to_end)) {
+        std::string got = to_end ? body : body.substr(0, static_cast<std::size_t>(length));
         e.dump += got;
         model::decode(got, e.map);
     }

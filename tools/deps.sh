@@ -15,6 +15,8 @@ PACKAGES=(
   libbenchmark-dev
   # end-to-end tests through web servers and a headless browser
   lighttpd apache2 nginx-light fcgiwrap curl chromium nodejs
+  # the library's package files and the Debian package (tools/package.sh)
+  pkgconf dpkg-dev lintian
 )
 # npm comes with some builds of nodejs; Debian packages it apart.
 command -v npm >/dev/null || PACKAGES+=(npm)

@@ -1,0 +1,160 @@
+#include "dumpleser.h"
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace {
+
+// The line that starts at ab, without its line feed; *weiter is where the
+// next line starts (the end when this line is the last).
+std::string_view zeile_ab(std::string_view daten, std::size_t ab, std::size_t *weiter)
+{
+    std::size_t lf = daten.find('\n', ab);
+    if (lf == std::string_view::npos) {
+        *weiter = daten.size();
+        return daten.substr(ab);
+    }
+    *weiter = lf + 1;
+    return daten.substr(ab, lf - ab);
+}
+
+} // namespace
+
+std::string_view eintragsname(std::string_view eintrag)
+{
+    return eintrag.substr(0, eintrag.find('='));
+}
+
+bool ist_laengenzeile(std::string_view zeile, long long *zahl)
+{
+    if (zeile.empty() || zeile[0] != '*')
+        return false;
+    std::size_t i = 1;
+    bool negativ = i < zeile.size() && zeile[i] == '-';
+    if (negativ)
+        ++i;
+    if (i == zeile.size())
+        return false;
+    long long n = 0;
+    for (; i < zeile.size(); ++i) {
+        char z = zeile[i];
+        if (z < '0' || z > '9')
+            return false;
+        int ziffer = z - '0';
+        n = n > (LLONG_MAX - ziffer) / 10 ? LLONG_MAX : n * 10 + ziffer;
+    }
+    *zahl = negativ ? -n : n;
+    return true;
+}
+
+bool Aufzeichnung::zerlegen(std::string daten)
+{
+    daten_ = std::move(daten);
+    eintraege_.clear();
+    doppelt_.clear();
+    mit_nullbyte_ = 0;
+    letzter_abgeschnitten_ = false;
+    mit_laenge_ = false;
+    angesagt_ = 0;
+    std::string_view alles(daten_);
+    std::size_t ab = 0;
+    bool mit_gleich = false;
+    while (ab < alles.size()) {
+        std::size_t weiter = 0;
+        std::string_view zeile = zeile_ab(alles, ab, &weiter);
+        ab = weiter;
+        if (ist_laengenzeile(zeile, &angesagt_)) {
+            mit_laenge_ = true;
+            break;
+        }
+        mit_gleich = mit_gleich || zeile.find('=') != std::string_view::npos;
+        eintrag(zeile);
+    }
+    inhalt_ab_ = mit_laenge_ ? ab : daten_.size();
+    doppelte_suchen();
+    return mit_gleich;
+}
+
+void Aufzeichnung::eintrag(std::string_view zeile)
+{
+    bool fortsetzung = zeile.find('=') == std::string_view::npos && !eintraege_.empty();
+    std::size_t nul = zeile.find('\0');
+    if (fortsetzung && letzter_abgeschnitten_)
+        return; // a value already cut at a zero byte takes nothing more
+    if (fortsetzung) {
+        eintraege_.back() += '\n';
+        eintraege_.back().append(zeile.substr(0, nul));
+    } else {
+        eintraege_.emplace_back(zeile.substr(0, nul));
+    }
+    letzter_abgeschnitten_ = nul != std::string_view::npos;
+    if (letzter_abgeschnitten_)
+        ++mit_nullbyte_;
+}
+
+void Aufzeichnung::doppelte_suchen()
+{
+    std::unordered_set<std::string_view> gesehen;
+    std::unordered_set<std::string_view> gemeldet;
+    for (const std::string &e : eintraege_) {
+        std::string_view name = eintragsname(e);
+        if (!gesehen.insert(name).second && gemeldet.insert(name).second)
+            doppelt_.emplace_back(name);
+    }
+}
+
+std::vector<std::string> Aufzeichnung::umgebung() const
+{
+    std::unordered_map<std::string_view, std::size_t> letzter;
+    for (std::size_t i = 0; i < eintraege_.size(); ++i)
+        letzter[eintragsname(eintraege_[i])] = i;
+    std::vector<std::string> erg;
+    for (std::size_t i = 0; i < eintraege_.size(); ++i)
+        if (letzter[eintragsname(eintraege_[i])] == i)
+            erg.push_back(eintraege_[i]);
+    return erg;
+}
+
+std::optional<std::string_view> Aufzeichnung::wert(std::string_view name) const
+{
+    for (auto e = eintraege_.rbegin(); e != eintraege_.rend(); ++e) {
+        std::size_t gleich = e->find('=');
+        if (gleich != std::string::npos && std::string_view(*e).substr(0, gleich) == name)
+            return std::string_view(*e).substr(gleich + 1);
+    }
+    return std::nullopt;
+}
+
+bool datei_lesen(const char *pfad, std::string *daten)
+{
+    int fd = open(pfad, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        close(fd);
+        errno = EISDIR;
+        return false;
+    }
+    daten->clear();
+    if (st.st_size > 0)
+        daten->reserve(static_cast<std::size_t>(st.st_size));
+    char puffer[64 * 1024];
+    for (;;) {
+        ssize_t n = read(fd, puffer, sizeof puffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            int fehler = errno;
+            close(fd);
+            errno = fehler;
+            return n == 0;
+        }
+        daten->append(puffer, static_cast<std::size_t>(n));
+    }
+}

@@ -1,0 +1,77 @@
+// The record reader beside its writer (dumpdatei): takes a dump file apart
+// into the environment entries, the announced content length and the body
+// bytes that arrived.
+//
+// A record is every environment entry followed by a line feed, then the
+// line '*' and the content length in decimal (optionally negative), then the
+// raw body.  An entry's value may hold line feeds, so a line with no '=' in
+// it (an empty line too) continues the entry before it.  The entries end at
+// the first line that is '*', an optional '-' and one or more digits; every
+// byte after that line is the body.  A record of a refused method has no
+// such line: all of it is entries.
+//
+// Nothing in a record is trusted: a value can forge a line of its own
+// ("x\nREMOTE_ADDR=6.6.6.6" reads as two entries), and an entry can hold
+// zero bytes, which no process environment can carry: it is cut at its
+// first zero byte, and the reader says so.
+#ifndef VOKT_DUMPLESER_H
+#define VOKT_DUMPLESER_H
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class Aufzeichnung {
+public:
+    // Takes the record's bytes apart; false when they are no record (no
+    // line with '=' before the '*' line, an empty file too).
+    bool zerlegen(std::string daten);
+
+    // Every entry as "name=value", in the record's order, duplicates too.
+    const std::vector<std::string> &eintraege() const { return eintraege_; }
+    // The entries with every earlier entry of a repeated name left out: the
+    // last one wins, as when a shell builds its environment.
+    std::vector<std::string> umgebung() const;
+    // The value of the last entry of that name, if any.
+    std::optional<std::string_view> wert(std::string_view name) const;
+
+    // Whether the '*' line was found, and the length it announces
+    // (saturated at the range of long long).
+    bool mit_laenge() const { return mit_laenge_; }
+    long long angesagt() const { return angesagt_; }
+    // The body: every byte after the '*' line.
+    const char *inhalt() const { return daten_.data() + inhalt_ab_; }
+    std::size_t inhaltlaenge() const { return daten_.size() - inhalt_ab_; }
+
+    // Names that came more than once, each once, in the order of their
+    // second appearance; and how many entries were cut at a zero byte.
+    const std::vector<std::string> &doppelt() const { return doppelt_; }
+    std::size_t mit_nullbyte() const { return mit_nullbyte_; }
+
+private:
+    void eintrag(std::string_view zeile);
+    void doppelte_suchen();
+
+    std::string daten_;
+    std::vector<std::string> eintraege_;
+    std::vector<std::string> doppelt_;
+    std::size_t inhalt_ab_ = 0;
+    std::size_t mit_nullbyte_ = 0;
+    long long angesagt_ = 0;
+    bool mit_laenge_ = false;
+    bool letzter_abgeschnitten_ = false;
+};
+
+// The name of an entry: the text before its first '=' (all of it if none).
+std::string_view eintragsname(std::string_view eintrag);
+
+// Whether a line is the content-length line ('*', an optional '-', one or
+// more digits); *zahl gets the number, saturated.
+bool ist_laengenzeile(std::string_view zeile, long long *zahl);
+
+// Reads a whole file into *daten.  False with errno set when it cannot.
+bool datei_lesen(const char *pfad, std::string *daten);
+
+#endif

@@ -1,0 +1,578 @@
+// vokt-replay: replays a request that vokt.cgi recorded in its dump file,
+// into any CGI program as a web server would have started it, or as a curl
+// command that sends it to a web server again.
+#include "dumpleser.h"
+#include "shellwort.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const char USAGE[] = "usage: vokt-replay [--keep-loader-variables] DUMPFILE [--] PROGRAM [ARG...]\n"
+                     "       vokt-replay --body DUMPFILE\n"
+                     "       vokt-replay --curl DUMPFILE [--url BASE]\n"
+                     "\n"
+                     "Replays a request that vokt.cgi recorded in DUMPFILE.\n"
+                     "  PROGRAM   run it as a web server would have run it for that request: the\n"
+                     "            recorded entries are its whole environment, the recorded body is\n"
+                     "            its standard input; its output and exit status pass through.\n"
+                     "            Entries that change how a program is loaded (LD_*, GCONV_PATH, ...)\n"
+                     "            are left out unless --keep-loader-variables is given.\n"
+                     "  --body    write the recorded body, raw, to standard output.\n"
+                     "  --curl    print one shell command that sends the request again with curl,\n"
+                     "            to BASE (scheme://host:port) or to the recorded host.\n";
+
+// Exit status of every error of the call or the record: nothing was run.
+constexpr int FEHLER = 2;
+
+enum class Art { LAUFEN, INHALT, CURL };
+
+struct Aufruf {
+    Art art = Art::LAUFEN;
+    const char *datei = nullptr;
+    const char *url = nullptr;
+    bool lader_behalten = false;
+    char **programm = nullptr; // PROGRAM and its arguments, null-ended
+};
+
+void meldung(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void meldung(const char *format, ...)
+{
+    std::fputs("vokt-replay: ", stderr);
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    std::fputc('\n', stderr);
+    va_end(args);
+}
+
+bool option(Aufruf &a, int argc, char **argv, int &i)
+{
+    std::string_view o = argv[i];
+    if (o == "--keep-loader-variables") {
+        a.lader_behalten = true;
+    } else if (o == "--body" || o == "--curl") {
+        if (a.art != Art::LAUFEN) {
+            meldung("--body and --curl exclude each other");
+            return false;
+        }
+        a.art = o == "--body" ? Art::INHALT : Art::CURL;
+    } else if (o == "--url") {
+        if (i + 1 >= argc) {
+            meldung("--url needs a BASE (scheme://host:port)");
+            return false;
+        }
+        a.url = argv[++i];
+    } else {
+        meldung("unknown option %s (--help shows the usage)", argv[i]);
+        return false;
+    }
+    return true;
+}
+
+// Options stand before PROGRAM; everything from PROGRAM on is its own.
+bool argumente(Aufruf &a, int argc, char **argv)
+{
+    int i = 1;
+    for (; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        if (arg == "--") {
+            ++i;
+            if (a.datei == nullptr && i < argc)
+                a.datei = argv[i++];
+            break;
+        }
+        if (arg.size() > 1 && arg[0] == '-') {
+            if (!option(a, argc, argv, i))
+                return false;
+        } else if (a.datei == nullptr) {
+            a.datei = argv[i];
+        } else {
+            break;
+        }
+    }
+    if (i < argc)
+        a.programm = argv + i;
+    if (a.datei == nullptr) {
+        meldung("no DUMPFILE given (--help shows the usage)");
+        return false;
+    }
+    if (a.url != nullptr && a.art != Art::CURL) {
+        meldung("--url belongs to --curl");
+        return false;
+    }
+    if (a.art == Art::LAUFEN && a.programm == nullptr) {
+        meldung("%s: no PROGRAM given to run", a.datei);
+        return false;
+    }
+    if (a.art != Art::LAUFEN && a.programm != nullptr) {
+        meldung("unexpected argument %s", a.programm[0]);
+        return false;
+    }
+    return true;
+}
+
+bool laden(const char *datei, Aufzeichnung &a)
+{
+    std::string daten;
+    if (!datei_lesen(datei, &daten)) {
+        meldung("%s: %s", datei, std::strerror(errno));
+        return false;
+    }
+    if (!a.zerlegen(std::move(daten))) {
+        meldung("%s: no record (no line with '=' before the '*' line)", datei);
+        return false;
+    }
+    return true;
+}
+
+// What the reader noticed about the record, on standard error.
+void hinweise(const char *datei, const Aufzeichnung &a)
+{
+    for (const std::string &name : a.doppelt())
+        meldung("%s: %s appears more than once, the last one is kept (a value may hold line feeds and forge "
+                "entries)",
+                datei, name.c_str());
+    if (a.mit_nullbyte() > 0)
+        meldung("%s: %zu entries hold a zero byte and are cut there", datei, a.mit_nullbyte());
+    if (!a.mit_laenge()) {
+        meldung("%s: no '*' line (the request was refused before its body was read): no body", datei);
+        return;
+    }
+    long long soll = a.angesagt() < 0 ? 0 : a.angesagt();
+    auto hat = static_cast<long long>(a.inhaltlaenge());
+    if (hat < soll)
+        meldung("%s: the body arrived short: %lld of %lld announced bytes", datei, hat, soll);
+    else if (hat > soll)
+        meldung("%s: the body has %lld bytes, more than the %lld announced (a chunked upload?)", datei, hat, soll);
+}
+
+// ---- --body -----------------------------------------------------------------
+
+bool alles_schreiben(int fd, const char *p, std::size_t n)
+{
+    while (n > 0) {
+        ssize_t w = write(fd, p, n);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return false;
+        p += w;
+        n -= static_cast<std::size_t>(w);
+    }
+    return true;
+}
+
+int inhalt_ausgeben(const Aufzeichnung &a)
+{
+    if (!alles_schreiben(1, a.inhalt(), a.inhaltlaenge())) {
+        meldung("writing the body: %s", std::strerror(errno));
+        return 1;
+    }
+    return 0;
+}
+
+// ---- run mode -------------------------------------------------------------
+
+// Variables that change how a program is loaded or which files the C
+// library reads: the ones glibc drops for setuid programs.
+bool ist_ladervariable(std::string_view name)
+{
+    static const char *const liste[] = {"GCONV_PATH",       "GETCONF_DIR", "GLIBC_TUNABLES", "HOSTALIASES",
+                                        "LOCALDOMAIN",      "LOCPATH",     "NIS_PATH",       "NLSPATH",
+                                        "RESOLV_HOST_CONF", "RES_OPTIONS", "TMPDIR",         "TZDIR"};
+    if (name.starts_with("LD_") || name.starts_with("MALLOC_"))
+        return true;
+    for (const char *l : liste)
+        if (name == l)
+            return true;
+    return false;
+}
+
+std::vector<std::string> umgebung(const char *datei, const Aufzeichnung &a, bool lader_behalten)
+{
+    std::vector<std::string> env;
+    for (std::string &e : a.umgebung()) {
+        std::string_view name = eintragsname(e);
+        if (!lader_behalten && ist_ladervariable(name)) {
+            meldung("%s: left out %.*s, which changes how a program is loaded (--keep-loader-variables keeps it)",
+                    datei, static_cast<int>(name.size()), name.data());
+            continue;
+        }
+        env.push_back(std::move(e));
+    }
+    return env;
+}
+
+bool ausfuehrbar(const std::string &pfad)
+{
+    struct stat st {};
+    return stat(pfad.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(pfad.c_str(), X_OK) == 0;
+}
+
+// PROGRAM as the caller's shell would find it: a path when it holds a '/',
+// else the first executable file of that name in the caller's PATH.
+std::string programm_finden(const char *programm)
+{
+    if (std::strchr(programm, '/') != nullptr)
+        return ausfuehrbar(programm) ? programm : "";
+    const char *path = std::getenv("PATH");
+    std::string_view rest = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+    for (;;) {
+        std::size_t doppelpunkt = rest.find(':');
+        std::string dir(rest.substr(0, doppelpunkt));
+        std::string pfad = (dir.empty() ? std::string(".") : dir) + "/" + programm;
+        if (*programm != '\0' && ausfuehrbar(pfad))
+            return pfad;
+        if (doppelpunkt == std::string_view::npos)
+            return "";
+        rest.remove_prefix(doppelpunkt + 1);
+    }
+}
+
+// A descriptor from which the body reads, followed by end of input: a pipe
+// that holds it whole, or an unnamed temporary file for a larger body.
+int eingabe(const char *p, std::size_t n)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return -1;
+    int platz = fcntl(fds[1], F_GETPIPE_SZ);
+    if (platz > 0 && n <= static_cast<std::size_t>(platz)) {
+        bool ok = alles_schreiben(fds[1], p, n);
+        close(fds[1]);
+        if (ok)
+            return fds[0];
+        close(fds[0]);
+        return -1;
+    }
+    close(fds[0]);
+    close(fds[1]);
+    const char *tmp = std::getenv("TMPDIR");
+    std::string dir = tmp != nullptr && *tmp == '/' ? tmp : "/tmp";
+    int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        std::string name = dir + "/vokt-replay.XXXXXX";
+        fd = mkostemp(name.data(), O_CLOEXEC);
+        if (fd >= 0)
+            unlink(name.c_str());
+    }
+    if (fd >= 0 && (!alles_schreiben(fd, p, n) || lseek(fd, 0, SEEK_SET) != 0)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+[[noreturn]] void kind(int ein, int meldekanal, const std::string &pfad, char **argv, char **envp)
+{
+    if (ein != 0) {
+        dup2(ein, 0);
+        close(ein);
+    } else {
+        fcntl(0, F_SETFD, 0);
+    }
+    execve(pfad.c_str(), argv, envp);
+    int fehler = errno;
+    alles_schreiben(meldekanal, reinterpret_cast<const char *>(&fehler), sizeof fehler);
+    _exit(127);
+}
+
+int warten(pid_t pid)
+{
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return FEHLER;
+    }
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return WEXITSTATUS(status);
+}
+
+int laufen(const Aufruf &auf, const Aufzeichnung &a)
+{
+    std::string pfad = programm_finden(auf.programm[0]);
+    if (pfad.empty()) {
+        meldung("%s: program not found or not executable (record %s)", auf.programm[0], auf.datei);
+        return FEHLER;
+    }
+    hinweise(auf.datei, a);
+    std::vector<std::string> env = umgebung(auf.datei, a, auf.lader_behalten);
+    std::vector<char *> envp;
+    envp.reserve(env.size() + 1);
+    for (std::string &e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    int ein = eingabe(a.inhalt(), a.inhaltlaenge());
+    int melde[2];
+    if (ein < 0 || pipe2(melde, O_CLOEXEC) != 0) {
+        meldung("%s: cannot hand the body over: %s", auf.datei, std::strerror(errno));
+        return FEHLER;
+    }
+    pid_t pid = fork();
+    if (pid < 0) {
+        meldung("%s: cannot start %s: %s", auf.datei, auf.programm[0], std::strerror(errno));
+        return FEHLER;
+    }
+    if (pid == 0)
+        kind(ein, melde[1], pfad, auf.programm, envp.data());
+    close(ein);
+    close(melde[1]);
+    // Ctrl-C reaches the program; its status is then ours to pass on.
+    std::signal(SIGINT, SIG_IGN);
+    std::signal(SIGQUIT, SIG_IGN);
+    int fehler = 0;
+    ssize_t n;
+    while ((n = read(melde[0], &fehler, sizeof fehler)) < 0 && errno == EINTR) {
+    }
+    close(melde[0]);
+    int status = warten(pid);
+    if (n == static_cast<ssize_t>(sizeof fehler)) {
+        meldung("%s: cannot run: %s (record %s)", auf.programm[0], std::strerror(fehler), auf.datei);
+        return FEHLER;
+    }
+    return status;
+}
+
+// ---- --curl -----------------------------------------------------------------
+
+// HTTP_ACCEPT_LANGUAGE -> Accept-Language; empty when the name holds a
+// byte that is no token character of HTTP.
+std::string kopfname(std::string_view name)
+{
+    std::string erg;
+    bool wortanfang = true;
+    for (char z : name) {
+        bool ok = (z >= 'A' && z <= 'Z') || (z >= 'a' && z <= 'z') || (z >= '0' && z <= '9') ||
+                  std::strchr("!#$%&'*+-.^`|~", z) != nullptr;
+        if (z == '_') {
+            erg += '-';
+            wortanfang = true;
+            continue;
+        }
+        if (!ok || z == '\0')
+            return "";
+        bool gross = z >= 'A' && z <= 'Z';
+        bool klein = z >= 'a' && z <= 'z';
+        if (wortanfang && klein)
+            z = static_cast<char>(z - 'a' + 'A');
+        else if (!wortanfang && gross)
+            z = static_cast<char>(z - 'A' + 'a');
+        erg += z;
+        wortanfang = false;
+    }
+    return erg;
+}
+
+struct Befehl {
+    std::vector<std::string> woerter;
+    bool user_agent = false, accept = false, content_type = false, expect = false;
+
+    void fest(const char *wort) { woerter.emplace_back(wort); }
+    void wert(std::string_view text) { woerter.push_back(shellwort(text)); }
+    std::string text() const
+    {
+        std::string t;
+        for (const std::string &w : woerter)
+            t += (t.empty() ? "" : " ") + w;
+        return t + "\n";
+    }
+};
+
+// One -H, or a note why the header cannot be sent: curl sends a line feed
+// in a value as it is, and the receiver would read a header of its own.
+void kopf(Befehl &b, const char *datei, const std::string &name, std::string_view wert)
+{
+    if (wert.find_first_of("\r\n") != std::string_view::npos) {
+        meldung("%s: left out the header %s, whose value holds a line break that curl cannot send", datei,
+                name.c_str());
+        return;
+    }
+    b.user_agent = b.user_agent || name == "User-Agent";
+    b.accept = b.accept || name == "Accept";
+    b.content_type = b.content_type || name == "Content-Type";
+    b.expect = b.expect || name == "Expect";
+    b.fest("-H");
+    // "Name:" alone would tell curl to leave the header out; "Name;" sends
+    // it with an empty value.
+    b.wert(wert.empty() ? name + ";" : name + ": " + std::string(wert));
+}
+
+void koepfe(Befehl &b, const char *datei, const Aufzeichnung &a)
+{
+    bool mit_content_type = a.wert("CONTENT_TYPE").has_value();
+    for (const std::string &e : a.umgebung()) {
+        std::string_view name = eintragsname(e);
+        std::string_view wert = std::string_view(e).substr(std::min(name.size() + 1, e.size()));
+        if (name == "CONTENT_TYPE") {
+            kopf(b, datei, "Content-Type", wert);
+            continue;
+        }
+        if (!name.starts_with("HTTP_") || name == "HTTP_HOST" || name == "HTTP_CONTENT_LENGTH" ||
+            name == "HTTP_TRANSFER_ENCODING" || (name == "HTTP_CONTENT_TYPE" && mit_content_type))
+            continue;
+        std::string kname = kopfname(name.substr(5));
+        if (kname.empty()) {
+            meldung("%s: left out %.*s, which is no header name", datei, static_cast<int>(name.size()), name.data());
+            continue;
+        }
+        kopf(b, datei, kname, wert);
+    }
+}
+
+bool ist_host(std::string_view h)
+{
+    if (h.empty())
+        return false;
+    for (char z : h)
+        if (!((z >= 'A' && z <= 'Z') || (z >= 'a' && z <= 'z') || (z >= '0' && z <= '9') ||
+              std::strchr(".-_:[]", z) != nullptr))
+            return false;
+    return true;
+}
+
+std::string basis(const char *datei, const Aufzeichnung &a, const char *url)
+{
+    if (url != nullptr) {
+        std::string b = url;
+        while (!b.empty() && b.back() == '/')
+            b.pop_back();
+        return b;
+    }
+    auto https = a.wert("HTTPS");
+    bool sicher = https && (*https == "on" || *https == "ON" || *https == "1");
+    std::string b = sicher ? "https://" : "http://";
+    auto host = a.wert("HTTP_HOST");
+    auto server = a.wert("SERVER_NAME");
+    auto port = a.wert("SERVER_PORT");
+    if (host && ist_host(*host))
+        return b + std::string(*host);
+    if (server && ist_host(*server)) {
+        b += *server;
+        bool standard = !port || *port == (sicher ? "443" : "80");
+        if (!standard && ist_host(*port))
+            b += ":" + std::string(*port);
+        return b;
+    }
+    meldung("%s: the record names no host, localhost is taken (--url BASE chooses one)", datei);
+    return b + "localhost";
+}
+
+// The request target as it was sent: bytes that would break the request
+// line (controls, blanks) are written as %XX, with a note.
+std::string ziel(const char *datei, const Aufzeichnung &a)
+{
+    std::string roh;
+    auto uri = a.wert("REQUEST_URI");
+    if (uri && !uri->empty()) {
+        roh = *uri;
+    } else {
+        roh = std::string(a.wert("SCRIPT_NAME").value_or("")) + std::string(a.wert("PATH_INFO").value_or(""));
+        auto qs = a.wert("QUERY_STRING");
+        if (qs && !qs->empty())
+            roh += "?" + std::string(*qs);
+    }
+    if (roh.empty())
+        roh = "/";
+    std::string erg;
+    bool geaendert = false;
+    for (char z : roh) {
+        auto b = static_cast<unsigned char>(z);
+        if (b <= 0x20 || b == 0x7F) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", b);
+            erg += hex;
+            geaendert = true;
+        } else {
+            erg += z;
+        }
+    }
+    if (geaendert)
+        meldung("%s: the request target holds blanks or control bytes; they are sent as %%XX", datei);
+    return erg;
+}
+
+std::string absolut(const char *pfad)
+{
+    char *voll = realpath(pfad, nullptr);
+    std::string erg = voll != nullptr ? voll : pfad;
+    std::free(voll);
+    return erg;
+}
+
+int curl_ausgeben(const Aufruf &auf, const Aufzeichnung &a, const char *selbst)
+{
+    hinweise(auf.datei, a);
+    std::string methode(a.wert("REQUEST_METHOD").value_or("GET"));
+    bool mit_inhalt = a.mit_laenge() && (a.inhaltlaenge() > 0 || methode == "POST");
+    Befehl b;
+    if (mit_inhalt) {
+        b.wert(std::strchr(selbst, '/') != nullptr ? absolut(selbst) : selbst);
+        b.fest("--body");
+        b.wert(absolut(auf.datei));
+        b.fest("|");
+    }
+    b.fest("curl -sS -g");
+    if (methode == "HEAD" && !mit_inhalt) {
+        b.fest("--head");
+    } else if (methode != (mit_inhalt ? "POST" : "GET")) {
+        b.fest("-X");
+        b.wert(methode);
+    }
+    koepfe(b, auf.datei, a);
+    // curl's own headers, which the recorded request did not have.
+    const std::pair<bool, const char *> eigene[] = {{b.user_agent, "User-Agent:"},
+                                                    {b.accept, "Accept:"},
+                                                    {b.content_type || !mit_inhalt, "Content-Type:"},
+                                                    {b.expect || !mit_inhalt, "Expect:"}};
+    for (const auto &[hatte, kopfzeile] : eigene) {
+        if (!hatte) {
+            b.fest("-H");
+            b.wert(kopfzeile);
+        }
+    }
+    b.fest("--url");
+    b.wert(basis(auf.datei, a, auf.url));
+    b.fest("--request-target");
+    b.wert(ziel(auf.datei, a));
+    if (mit_inhalt)
+        b.fest("--data-binary @-");
+    std::string t = b.text();
+    return std::fwrite(t.data(), 1, t.size(), stdout) == t.size() && std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2 || std::strcmp(argv[1], "--help") == 0) {
+        std::fputs(USAGE, stderr);
+        return argc < 2 ? FEHLER : 0;
+    }
+    Aufruf auf;
+    if (!argumente(auf, argc, argv))
+        return FEHLER;
+    Aufzeichnung a;
+    if (!laden(auf.datei, a))
+        return FEHLER;
+    switch (auf.art) {
+    case Art::INHALT: return inhalt_ausgeben(a);
+    case Art::CURL: return curl_ausgeben(auf, a, argv[0]);
+    case Art::LAUFEN: break;
+    }
+    return laufen(auf, a);
+}

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Run by deb_test.sh in a private mount namespace:
+#   deb_namespace.sh PACKAGE WORK_DIR
+# /usr, /var and /etc become overlays whose upper layers lie on a tmpfs, and
+# /tmp a tmpfs: what apt-get, dpkg and the program write goes away with
+# the namespace.  Installs, runs, removes and purges the package and checks
+# the prepared dump file /var/www/cgidump each time.  Exit status: the
+# number of failed checks.
+set -uo pipefail
+export LC_ALL=C
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/checks.sh"
+deb=$1
+ovl=$2
+dump=/var/www/cgidump
+cgi=/usr/lib/cgi-bin/vokt.cgi
+
+mkdir -p "$ovl"
+mount -t tmpfs vokt-deb-test "$ovl" || exit 1
+for d in usr var etc; do
+    mkdir -p "$ovl/$d.upper" "$ovl/$d.work"
+    mount -t overlay overlay \
+        -o "lowerdir=/$d,upperdir=$ovl/$d.upper,workdir=$ovl/$d.work" "/$d" || exit 1
+done
+# The package, and the test's files, where the namespace's own /tmp does
+# not hide them.
+W=/var/tmp/vokt-deb-test
+mkdir -p "$W"
+cp "$deb" "$W/"
+deb=$W/$(basename "$deb")
+mount -t tmpfs vokt-deb-tmp /tmp || exit 1
+
+export DEBIAN_FRONTEND=noninteractive
+apt_get() { apt-get "$@" >"$W/apt.log" 2>&1 || { cat "$W/apt.log"; return 1; }; }
+installs() { apt_get install -y "$deb"; }
+removes() { apt_get remove -y vokt; }
+purges() { apt_get purge -y vokt; }
+# The state of the path: kind, owner, group, mode, size.
+state() { stat -c '%F %U %G %a %s' "$dump" 2>/dev/null || echo none; }
+is_prepared() { [ "$(state)" = "regular empty file www-data www-data 600 0" ]; }
+is_installed() { dpkg-query -W -f '${Status}' vokt | grep -qx 'install ok installed'; }
+lists_files() { dpkg -L vokt | grep -qx "$cgi" && dpkg -L vokt | grep -qx /usr/share/doc/vokt/copyright; }
+removed_leaves_file() { removes && [ -f "$dump" ]; }
+purged_file_gone() { purges && [ ! -e "$dump" ]; }
+purged_file_stays() { purges && [ -s "$dump" ]; }
+
+# A machine with a web server: /var/www exists, nothing at the path.
+mkdir -p /var/www
+rm -rf "$dump"
+
+check "apt-get installs the package" installs
+check "dpkg knows it as installed" is_installed
+check "vokt.cgi is installed 0755, root's" \
+    test "$(stat -c '%a %U %G' "$cgi")" = "755 root root"
+check "dpkg -L lists vokt.cgi and the documents" lists_files
+check "postinst prepares $dump: empty, www-data's, 0600" is_prepared
+check "remove leaves the prepared file" removed_leaves_file
+check "purge removes the prepared file" purged_file_gone
+check "purge leaves /var/www" test -d /var/www
+
+# The program as Debian's servers run it: as www-data, home /var/www.
+installs
+page=$W/page
+setpriv --reuid=www-data --regid=www-data --init-groups \
+    env -i REQUEST_METHOD=GET 'QUERY_STRING=name=M%FCller' SERVER_SOFTWARE=vokt-test \
+    "$cgi" </dev/null >"$page" 2>"$W/stderr"
+status=$?
+uid=$(id -u www-data)
+check "the page names www-data's dump file" grep -aqxF \
+    "<H2>User-Information</H2>Ich bin effektiv Nutzer $uid und pinsele daher in $dump<p>" "$page"
+whole_page() {
+    [ "$status" -eq 0 ] && grep -aqx '<H2>Die Liste der Variablen</H2>' "$page" &&
+        grep -aqx "$(printf 'name = M\374ller<p>')" "$page"
+}
+whole_dump() {
+    grep -aqx 'QUERY_STRING=name=M%FCller' "$dump" && grep -aqx '\*0' "$dump" &&
+        [ "$(stat -c '%U %a' "$dump")" = "www-data 600" ]
+}
+check "the whole page, exit status 0" whole_page
+check "the dump holds the request and is still www-data's, 0600" whole_dump
+if [ -s "$dump" ]; then
+    check "purge leaves a dump that holds a request" purged_file_stays
+    rm -f "$dump"
+else
+    check "purge removes the still empty prepared file" purged_file_gone
+fi
+
+# Something already stands at the path: install and purge leave it alone.
+link_stays() {
+    installs && [ "$(readlink "$dump")" = /var/www/elsewhere ] &&
+        purges && [ "$(readlink "$dump")" = /var/www/elsewhere ] &&
+        [ ! -e /var/www/elsewhere ]
+}
+roots_file_stays() {
+    installs && [ "$(state)" = "regular empty file root root 644 0" ] &&
+        purges && [ "$(state)" = "regular empty file root root 644 0" ]
+}
+ln -s /var/www/elsewhere "$dump"
+check "a link at the path stays through install and purge" link_stays
+rm -f "$dump"
+install -o root -g root -m 644 /dev/null "$dump"
+check "root's empty file at the path stays through install and purge" roots_file_stays
+rm -f "$dump"
+
+# No web server yet: no /var/www, and the package does not make it.
+no_var_www() { installs && [ ! -e /var/www ] && purges; }
+rm -rf /var/www
+check "without /var/www the package installs and makes nothing there" no_var_www
+
+echo "# in the namespace: $FAILED failed"
+exit "$FAILED"

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# The cgivar library as other projects use it: a small CGI program
+# (consumer/) built three ways, on a prefix that "cmake --install" filled
+# (find_package and pkg-config) and on the sources (add_subdirectory), and
+# each result run as a CGI program.  The consumer writes no dump file.
+#
+#   library_test.sh SOURCE_DIR BUILD_DIR
+set -uo pipefail
+export LC_ALL=C
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/checks.sh"
+src=${1:?source folder}
+build=${2:?build folder}
+consumer=$here/consumer
+jobs=$(nproc)
+
+# Outside the checkout: pkg-config's flags are split at blanks.
+T=$(mktemp -d)
+trap 'rm -rf "$T"' EXIT
+
+# page BODY: the consumer's page around BODY.
+page() {
+    printf 'Content-type: text/html\n\n<HTML>\n<TITLE>Hallo</TITLE>\n</HEAD>\n<BODY>\n<H1>Hallo</H1>\n%s</BODY>\n</HTML>\n' "$1"
+}
+page "$(printf 'Guten Tag, M\xfcller &amp; S&lt;ohn&gt;<p>\n')"$'\n' >"$T/get.expected"
+page $'Guten Tag, Anna<p>\n' >"$T/post.expected"
+page $'Fehler auf HTML_Seite: Zugriffsmethode: PUT<p>\n' >"$T/put.expected"
+
+# serves PROGRAM: a GET, a POST and a refused method, page byte for byte
+# and exit status; the refused method ends the process with status 1.
+serves() {
+    local p=$1 o=$T/out
+    env -i REQUEST_METHOD=GET 'QUERY_STRING=name=M%FCller+%26+S%3Cohn%3E' \
+        "$p" </dev/null >"$o.get" &&
+        cmp "$o.get" "$T/get.expected" &&
+        printf 'name=Anna&x=1' | env -i REQUEST_METHOD=POST CONTENT_LENGTH=13 \
+            "$p" >"$o.post" &&
+        cmp "$o.post" "$T/post.expected" || return 1
+    env -i REQUEST_METHOD=PUT "$p" </dev/null >"$o.put"
+    [ $? -eq 1 ] && cmp "$o.put" "$T/put.expected"
+}
+
+# -- cmake --install: the library, its public headers, both package files.
+prefix=$T/prefix
+cmake --install "$build" --prefix "$prefix" >"$T/install.log" 2>&1
+lib=$(find "$prefix" -name libcgivar.a)
+pc=$(find "$prefix" -name vokt-cgivar.pc)
+check "cmake --install puts libcgivar.a and vokt-cgivar.pc into the prefix" \
+    test -f "$lib" -a -f "$pc"
+check "the three public headers, and only they, in include/vokt" \
+    test "$(cd "$prefix/include/vokt" && echo *)" = "cgiausg.h cgivar.h varmap.h"
+
+# -- find_package(vokt) against the prefix.
+cmake -S "$consumer" -B "$T/fp" -DCMAKE_PREFIX_PATH="$prefix" >"$T/fp.log" 2>&1 &&
+    cmake --build "$T/fp" >>"$T/fp.log" 2>&1
+check "find_package(vokt): the consumer builds" test -x "$T/fp/consumer" ||
+    cat "$T/fp.log"
+check "find_package(vokt): the consumer serves requests" serves "$T/fp/consumer"
+
+# -- pkg-config vokt-cgivar.
+mkdir -p "$T/pc"
+flags=$(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --cflags --libs vokt-cgivar)
+# shellcheck disable=SC2086 # the flags are words
+c++ -o "$T/pc/consumer" "$consumer/consumer.cpp" $flags >"$T/pc.log" 2>&1
+check "pkg-config vokt-cgivar: the consumer builds" test -x "$T/pc/consumer" ||
+    cat "$T/pc.log"
+check "pkg-config vokt-cgivar: the consumer serves requests" serves "$T/pc/consumer"
+
+# -- add_subdirectory of the sources: the library and the programs only.
+sub=$T/sub
+cmake -S "$consumer" -B "$sub" -DVOKT_SOURCE_DIR="$src" >"$T/sub.log" 2>&1 &&
+    cmake --build "$sub" -j"$jobs" >>"$T/sub.log" 2>&1
+check "add_subdirectory: the consumer and vokt.cgi build" \
+    test -x "$sub/consumer" -a -x "$sub/vokt/vokt.cgi" || cat "$T/sub.log"
+check "add_subdirectory: the consumer serves requests" serves "$sub/consumer"
+no_tests() {
+    [ ! -e "$sub/vokt/tests" ] && ctest --test-dir "$sub" -N | grep -q 'Total Tests: 0'
+}
+check "add_subdirectory: no tests" no_tests
+check "add_subdirectory: the parent's build type is left empty" \
+    grep -qx 'CMAKE_BUILD_TYPE:STRING=' "$sub/CMakeCache.txt"
+cmake --install "$sub" --prefix "$T/subprefix" >/dev/null 2>&1
+check "add_subdirectory: no install rules" test ! -e "$T/subprefix"
+
+echo "# library package: $FAILED failed"
+[ "$FAILED" -eq 0 ]

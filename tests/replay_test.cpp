@@ -1,0 +1,185 @@
+// The record reader and the shell quoting of vokt-replay, including records
+// that no server writes: every one gives its defined result.
+#include "dumpleser.h"
+#include "shellwort.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace {
+
+using Liste = std::vector<std::string>;
+using namespace std::string_literals;
+
+std::string inhalt(const Aufzeichnung &a)
+{
+    return {a.inhalt(), a.inhaltlaenge()};
+}
+
+TEST(RecordReader, EntriesLengthAndBodyOfAPost)
+{
+    Aufzeichnung a;
+    ASSERT_TRUE(a.zerlegen("CONTENT_LENGTH=9\nQUERY_STRING=y=c\nREQUEST_METHOD=POST\n*9\nx=1&y=a+b"));
+    EXPECT_EQ(a.eintraege(), (Liste{"CONTENT_LENGTH=9", "QUERY_STRING=y=c", "REQUEST_METHOD=POST"}));
+    EXPECT_TRUE(a.mit_laenge());
+    EXPECT_EQ(a.angesagt(), 9);
+    EXPECT_EQ(inhalt(a), "x=1&y=a+b");
+    EXPECT_EQ(a.wert("QUERY_STRING"), "y=c");
+    EXPECT_FALSE(a.wert("QUERY").has_value());
+    EXPECT_TRUE(a.doppelt().empty());
+}
+
+TEST(RecordReader, LinesWithoutEqualsSignContinueTheEntryBefore)
+{
+    // Apache's SERVER_SIGNATURE ends in a line feed: an empty line follows.
+    Aufzeichnung a;
+    ASSERT_TRUE(a.zerlegen("SERVER_SIGNATURE=<address>x</address>\n\nA=1\nB=zwei\nZeilen\n\n*0\n"));
+    EXPECT_EQ(a.eintraege(), (Liste{"SERVER_SIGNATURE=<address>x</address>\n", "A=1", "B=zwei\nZeilen\n"}));
+    EXPECT_EQ(a.inhaltlaenge(), 0U);
+}
+
+TEST(RecordReader, OnlyTheFirstStrictLengthLineEndsTheEntries)
+{
+    Aufzeichnung a;
+    // '*', '*-', '*5x' and ' *5' are no length lines; the body may hold one.
+    ASSERT_TRUE(a.zerlegen("A=1\n*\n*-\n*5x\n *5\n*-5\nB=2\n*7\n"));
+    EXPECT_EQ(a.eintraege(), (Liste{"A=1\n*\n*-\n*5x\n *5"}));
+    EXPECT_EQ(a.angesagt(), -5);
+    EXPECT_EQ(inhalt(a), "B=2\n*7\n");
+    long long n = 0;
+    EXPECT_TRUE(ist_laengenzeile("*99999999999999999999999", &n));
+    EXPECT_EQ(n, LLONG_MAX);
+}
+
+TEST(RecordReader, EveryByteAfterTheLengthLineIsTheBody)
+{
+    // Short, longer than announced (a chunked upload), and raw bytes.
+    Aufzeichnung a;
+    ASSERT_TRUE(a.zerlegen("REQUEST_METHOD=POST\n*10\nabc"));
+    EXPECT_EQ(a.angesagt(), 10);
+    EXPECT_EQ(inhalt(a), "abc");
+    ASSERT_TRUE(a.zerlegen("REQUEST_METHOD=POST\nHTTP_TRANSFER_ENCODING=chunked\n*0\n\0\n\xFF*1\n"s));
+    EXPECT_EQ(inhalt(a), "\0\n\xFF*1\n"s);
+    ASSERT_TRUE(a.zerlegen("REQUEST_METHOD=GET\n*0"));
+    EXPECT_TRUE(a.mit_laenge()) << "a length line at the very end, without its line feed";
+    EXPECT_EQ(a.inhaltlaenge(), 0U);
+}
+
+TEST(HostileRecords, EmptyFileAndFilesWithoutEntriesAreNoRecords)
+{
+    Aufzeichnung a;
+    EXPECT_FALSE(a.zerlegen(""));
+    EXPECT_FALSE(a.zerlegen("*0\nA=1"));
+    EXPECT_FALSE(a.zerlegen("\n\n\nkeine Eintraege\n*3\nabc"));
+    // A line with '=' behind a zero byte makes a record of one empty entry.
+    EXPECT_TRUE(a.zerlegen("\0\0=\0"s));
+    EXPECT_EQ(a.eintraege(), (Liste{""}));
+}
+
+TEST(HostileRecords, NoLengthLineIsARefusedMethodWithoutBody)
+{
+    Aufzeichnung a;
+    ASSERT_TRUE(a.zerlegen("QUERY_STRING=a=1\nREQUEST_METHOD=DELETE\n"));
+    EXPECT_FALSE(a.mit_laenge());
+    EXPECT_EQ(a.eintraege(), (Liste{"QUERY_STRING=a=1", "REQUEST_METHOD=DELETE"}));
+    EXPECT_EQ(a.inhaltlaenge(), 0U);
+    ASSERT_TRUE(a.zerlegen("A=abgeschnitten"));
+    EXPECT_EQ(a.eintraege(), (Liste{"A=abgeschnitten"}));
+}
+
+TEST(HostileRecords, TenThousandByteLine)
+{
+    std::string lang(10000, 'x');
+    Aufzeichnung a;
+    ASSERT_TRUE(a.zerlegen("HTTP_X=" + lang + "\n" + lang + "\n*1\nz"));
+    ASSERT_EQ(a.eintraege().size(), 1U);
+    EXPECT_EQ(a.eintraege()[0], "HTTP_X=" + lang + "\n" + lang);
+    EXPECT_EQ(inhalt(a), "z");
+}
+
+TEST(HostileRecords, EntriesAreCutAtAZeroByteAndTakeNoContinuation)
+{
+    Aufzeichnung a;
+    ASSERT_TRUE(a.zerlegen("A=x\0y\nweiter\nB\0=1\nC=3\n*0\n"s));
+    EXPECT_EQ(a.eintraege(), (Liste{"A=x", "B", "C=3"}));
+    EXPECT_EQ(a.mit_nullbyte(), 2U);
+}
+
+TEST(HostileRecords, ZeroByteBody)
+{
+    Aufzeichnung a;
+    ASSERT_TRUE(a.zerlegen("REQUEST_METHOD=POST\nCONTENT_LENGTH=0\n*0\n"));
+    EXPECT_TRUE(a.mit_laenge());
+    EXPECT_EQ(a.angesagt(), 0);
+    EXPECT_EQ(a.inhaltlaenge(), 0U);
+}
+
+TEST(HostileRecords, AForgedSecondRemoteAddrIsReportedAndTheLastWins)
+{
+    // A header value "a\nREMOTE_ADDR=6.6.6.6" reads as two entries.
+    Aufzeichnung a;
+    ASSERT_TRUE(a.zerlegen("REMOTE_ADDR=127.0.0.1\nHTTP_X=a\nREMOTE_ADDR=6.6.6.6\nHTTP_X=b\n*0\n"));
+    EXPECT_EQ(a.doppelt(), (Liste{"REMOTE_ADDR", "HTTP_X"}));
+    EXPECT_EQ(a.umgebung(), (Liste{"REMOTE_ADDR=6.6.6.6", "HTTP_X=b"}));
+    EXPECT_EQ(a.wert("REMOTE_ADDR"), "6.6.6.6");
+    EXPECT_EQ(a.eintraege().size(), 4U) << "the reader keeps every entry; the warning names the name";
+}
+
+TEST(HostileRecords, ManyContinuationLinesCostLinearTime)
+{
+    // 4 million continuation lines: a quadratic join would not end in time.
+    std::string daten = "A=1\n" + std::string(4'000'000, '\n') + "*0\n";
+    Aufzeichnung a;
+    ASSERT_TRUE(a.zerlegen(daten));
+    EXPECT_EQ(a.eintraege()[0].size(), 3U + 4'000'000U);
+}
+
+TEST(RecordFile, MissingFileAndDirectoryFailWithErrno)
+{
+    std::string daten;
+    errno = 0;
+    EXPECT_FALSE(datei_lesen("/nonexistent/record", &daten));
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_FALSE(datei_lesen("/", &daten));
+    EXPECT_EQ(errno, EISDIR);
+}
+
+TEST(ShellQuoting, SingleQuotesWithEscapedQuote)
+{
+    EXPECT_EQ(shellwort(""), "''");
+    EXPECT_EQ(shellwort("a b"), "'a b'");
+    EXPECT_EQ(shellwort("it's"), "'it'\\''s'");
+    EXPECT_EQ(shellwort("$(id)`id`\\\n"), "'$(id)`id`\\\n'");
+}
+
+// What bash makes of a quoted word: printf's output of its one argument,
+// and the number of arguments, when bash runs "printf ... WORD".
+std::string durch_bash(const std::string &text)
+{
+    std::string befehl = "set -- " + shellwort(text) + "; printf '%s|%d' \"$1\" $#";
+    std::string aufruf = "bash -c " + shellwort(befehl);
+    FILE *p = popen(aufruf.c_str(), "r");
+    std::string erg;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        erg.append(buf, n);
+    pclose(p);
+    return erg;
+}
+
+TEST(ShellQuoting, EveryByteSurvivesBashAsOneWord)
+{
+    std::string alle;
+    for (int b = 1; b < 256; ++b)
+        alle += static_cast<char>(b);
+    for (const std::string &t : {alle, "'"s, "''\\'"s, "$(touch nie)"s, "a\nb c\td"s, "!!"s, "*"s, "~"s, "-n"s})
+        EXPECT_EQ(durch_bash(t), t + "|1");
+}
+
+} // namespace
