@@ -184,6 +184,8 @@ void dump_beginnen(Zustand &z)
         html_text(zeige);
         std::fputs(" kann leider nicht geschrieben werden!\n", stdout);
         html_ende();
+        std::free(filename);
+        std::free(home);
         beende(z);
     }
     if (o == Dumpdatei::BELEGT)

@@ -95,13 +95,7 @@ bool sperre(int fd)
 
 Dumpdatei::~Dumpdatei()
 {
-    if (fd_ >= 0)
-        close(fd_);
-    if (kopie_ >= 0)
-        close(kopie_);
-    if (verlauf_ >= 0)
-        close(verlauf_);
-    std::free(pfad_);
+    schliesse();
 }
 
 Dumpdatei::Oeffnung Dumpdatei::oeffne(const char *pfad)
@@ -227,13 +221,18 @@ void Dumpdatei::roh(const char *daten, std::size_t n)
 
 void Dumpdatei::schliesse()
 {
-    if (fd_ < 0)
-        return;
-    leeren();
-    if (close(fd_) != 0)
-        melde_fehler(errno);
-    fd_ = -1;
+    if (fd_ >= 0) {
+        leeren();
+        if (close(fd_) != 0)
+            melde_fehler(errno);
+        fd_ = -1;
+    }
     if (kopie_ >= 0 && close(kopie_) != 0)
         unlinkat(verlauf_, eintrag_, 0);
     kopie_ = -1;
+    if (verlauf_ >= 0)
+        close(verlauf_);
+    verlauf_ = -1;
+    std::free(pfad_);
+    pfad_ = nullptr;
 }
