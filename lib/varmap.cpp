@@ -56,8 +56,35 @@ struct Varmap::knoten {
     static void einhaengen(const stelle &s, knoten *neu);
     static knoten *hebe(knoten *k, int seite);
     static knoten *balanciere(knoten *k);
-    static void freigeben(knoten *k);
 };
+
+// Nodes are taken from blocks of 16, which the map releases together: one
+// allocation for many entries, none to release a single node.
+struct Varmap::knotenblock {
+    static constexpr int ANZAHL = 16;
+    knotenblock *davor;
+    int belegt;
+    knoten platz[ANZAHL];
+
+    static knoten *frei(knotenblock *&bloecke);
+};
+
+// The next unused node of the newest block, after adding a block when that
+// one is full; null when memory ran out.  The node counts as used once the
+// caller increments belegt, so an insert that fails later leaves it free.
+Varmap::knoten *Varmap::knotenblock::frei(knotenblock *&bloecke)
+{
+    if (bloecke == nullptr || bloecke->belegt == ANZAHL) {
+        void *platz = std::malloc(sizeof(knotenblock));
+        if (platz == nullptr)
+            return nullptr;
+        auto *neu = new (platz) knotenblock;
+        neu->davor = bloecke;
+        neu->belegt = 0;
+        bloecke = neu;
+    }
+    return &bloecke->platz[bloecke->belegt];
+}
 
 // Names are ordered byte-wise with every byte taken as unsigned: strcmp.
 Varmap::elem_t *Varmap::knoten::suche(knoten **wurzel, const char *name, stelle &s)
@@ -108,8 +135,9 @@ Varmap::knoten *Varmap::knoten::balanciere(knoten *k)
 {
     for (int seite = 0; seite < 2; ++seite) {
         knoten *c = k->kind[seite];
-        if (h(c) - h(k->kind[1 - seite]) > 1) {
-            if (h(c->kind[1 - seite]) > h(c->kind[seite]))
+        if (c != nullptr && h(c) - h(k->kind[1 - seite]) > 1) {
+            knoten *innen = c->kind[1 - seite];
+            if (innen != nullptr && h(innen) > h(c->kind[seite]))
                 k->kind[seite] = hebe(c, 1 - seite);
             return hebe(k, seite);
         }
@@ -132,15 +160,6 @@ void Varmap::knoten::einhaengen(const stelle &s, knoten *neu)
     }
 }
 
-void Varmap::knoten::freigeben(knoten *k)
-{
-    if (k == nullptr)
-        return;
-    freigeben(k->kind[0]);
-    freigeben(k->kind[1]);
-    std::free(k);
-}
-
 namespace {
 
 void freigeben(Varmap::elem_t *e)
@@ -151,7 +170,7 @@ void freigeben(Varmap::elem_t *e)
 
 } // namespace
 
-Varmap::Varmap() : in{}, baum{}
+Varmap::Varmap() : in{}, baum{}, bloecke(nullptr)
 {
 }
 
@@ -164,8 +183,11 @@ Varmap::~Varmap()
             head = next;
         }
     }
-    for (knoten *wurzel : baum)
-        knoten::freigeben(wurzel);
+    while (bloecke != nullptr) {
+        knotenblock *davor = bloecke->davor;
+        std::free(bloecke);
+        bloecke = davor;
+    }
 }
 
 // The bucket depends on the first and the last byte only, each taken as a
@@ -192,23 +214,20 @@ int Varmap::insert(const char *name, const char *value)
     // needs nothing of the C++ runtime's exception support, which a
     // statically linked program would otherwise set up on every start.
     // Everything is allocated before the chain or the index changes.
-    void *platz = std::malloc(sizeof(elem_t));
-    void *knotenplatz = std::malloc(sizeof(knoten));
-    if (platz == nullptr || knotenplatz == nullptr) {
-        std::free(platz);
-        std::free(knotenplatz);
+    knoten *k = knotenblock::frei(bloecke);
+    void *platz = k != nullptr ? std::malloc(sizeof(elem_t)) : nullptr;
+    if (platz == nullptr)
         return -1;
-    }
     elem_t *neu = new (platz) elem_t(name, value);
     if (!neu->ok()) {
         freigeben(neu);
-        std::free(knotenplatz);
         return -1;
     }
     elem_t **link = s.vorgaenger != nullptr ? &s.vorgaenger->nxt : &in[b];
     neu->nxt = *link;
     *link = neu;
-    knoten::einhaengen(s, new (knotenplatz) knoten{neu, {nullptr, nullptr}, 1});
+    ++bloecke->belegt;
+    knoten::einhaengen(s, new (k) knoten{neu, {nullptr, nullptr}, 1});
     return 1;
 }
 

@@ -56,10 +56,13 @@ protected:
 private:
     // A node of a bucket's index: a balanced search tree whose nodes point
     // at the entries of the bucket's chain, in the chain's order.  The
-    // index owns its nodes only, never an entry or a text.  Defined in
-    // varmap.cpp.
+    // index owns its nodes only, never an entry or a text.  The nodes of
+    // all buckets come from blocks that the map takes a few at a time.
+    // Both defined in varmap.cpp.
     struct knoten;
+    struct knotenblock;
     knoten *baum[VARMAPSIZE];
+    knotenblock *bloecke; // newest first
 
     friend class Varmapiter;
 };
