@@ -2,7 +2,8 @@
 // release at the end of each iteration), looking every name up, and a full
 // walk.  "verteilt" names vary first and last letters as form fields do and
 // spread over the buckets; "ein_bucket" names all share one bucket and come
-// in ascending order, so every insert walks the whole chain.
+// in ascending order; "lang" names do too and share a 4001-byte prefix
+// ('a' + 4000 x 'x' + six digits + 'z'), so every comparison reads it.
 #include "varmap.h"
 
 #include <benchmark/benchmark.h>
@@ -13,24 +14,29 @@
 
 namespace {
 
-std::vector<std::string> namen(long n, bool ein_bucket)
+enum class Art { verteilt, ein_bucket, lang };
+
+std::vector<std::string> namen(long n, Art art)
 {
     std::vector<std::string> v;
+    const std::string mitte(4000, 'x');
     char text[32];
     for (long i = 0; i < n; ++i) {
-        if (ein_bucket)
+        if (art == Art::lang)
+            std::snprintf(text, sizeof text, "%06ldz", i);
+        else if (art == Art::ein_bucket)
             std::snprintf(text, sizeof text, "a%06ldb", i);
         else
             std::snprintf(text, sizeof text, "%cfeld%ld%c", static_cast<char>('a' + i % 26), i,
                           static_cast<char>('a' + (i / 26) % 26));
-        v.emplace_back(text);
+        v.emplace_back(art == Art::lang ? "a" + mitte + text : std::string(text));
     }
     return v;
 }
 
-void einfuegen(benchmark::State &state, bool ein_bucket)
+void einfuegen(benchmark::State &state, Art art)
 {
-    const auto v = namen(state.range(0), ein_bucket);
+    const auto v = namen(state.range(0), art);
     for (auto _ : state) {
         Varmap tab;
         for (const auto &n : v)
@@ -40,12 +46,13 @@ void einfuegen(benchmark::State &state, bool ein_bucket)
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
 }
 
-void BM_insert_verteilt(benchmark::State &state) { einfuegen(state, false); }
-void BM_insert_ein_bucket(benchmark::State &state) { einfuegen(state, true); }
+void BM_insert_verteilt(benchmark::State &state) { einfuegen(state, Art::verteilt); }
+void BM_insert_ein_bucket(benchmark::State &state) { einfuegen(state, Art::ein_bucket); }
+void BM_insert_lang(benchmark::State &state) { einfuegen(state, Art::lang); }
 
-void nachschlagen(benchmark::State &state, bool ein_bucket)
+void nachschlagen(benchmark::State &state, Art art)
 {
-    const auto v = namen(state.range(0), ein_bucket);
+    const auto v = namen(state.range(0), art);
     Varmap tab;
     for (const auto &n : v)
         tab.insert(n.c_str(), "wert");
@@ -55,12 +62,13 @@ void nachschlagen(benchmark::State &state, bool ein_bucket)
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
 }
 
-void BM_lookup_verteilt(benchmark::State &state) { nachschlagen(state, false); }
-void BM_lookup_ein_bucket(benchmark::State &state) { nachschlagen(state, true); }
+void BM_lookup_verteilt(benchmark::State &state) { nachschlagen(state, Art::verteilt); }
+void BM_lookup_ein_bucket(benchmark::State &state) { nachschlagen(state, Art::ein_bucket); }
+void BM_lookup_lang(benchmark::State &state) { nachschlagen(state, Art::lang); }
 
 void BM_walk(benchmark::State &state)
 {
-    const auto v = namen(state.range(0), false);
+    const auto v = namen(state.range(0), Art::verteilt);
     Varmap tab;
     for (const auto &n : v)
         tab.insert(n.c_str(), "wert");
@@ -82,6 +90,8 @@ void BM_walk(benchmark::State &state)
 
 BENCHMARK(BM_insert_verteilt)->RangeMultiplier(10)->Range(10, 10000);
 BENCHMARK(BM_insert_ein_bucket)->RangeMultiplier(10)->Range(10, 10000);
+BENCHMARK(BM_insert_lang)->RangeMultiplier(10)->Range(10, 10000);
 BENCHMARK(BM_lookup_verteilt)->RangeMultiplier(10)->Range(10, 10000);
 BENCHMARK(BM_lookup_ein_bucket)->RangeMultiplier(10)->Range(10, 10000);
+BENCHMARK(BM_lookup_lang)->RangeMultiplier(10)->Range(10, 10000);
 BENCHMARK(BM_walk)->RangeMultiplier(10)->Range(10, 10000);

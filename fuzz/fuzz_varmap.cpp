@@ -1,13 +1,20 @@
 // A sequence of inserts, replacements, numeric inserts, lookups and walks on
-// one Varmap, checked step by step against a std::map model.
+// one Varmap, checked step by step against a std::map model.  One operation
+// inserts a whole family of names that share one bucket and a long prefix,
+// in ascending, descending, alternating or stream-chosen order, so that the
+// map's index is built and rebalanced in every way.
 #include "model.h"
 #include "varmap.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <numeric>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -47,6 +54,54 @@ std::string existing(const model::Model &m, Reader &r)
     return it->first;
 }
 
+// A name one byte away from a stored one, in the same bucket (first and
+// last byte kept): a byte inserted or dropped before the last one.
+std::string beside(const std::string &name, Reader &r)
+{
+    std::string n = name;
+    if (n.size() < 2)
+        return n + n;
+    if (n.size() < 3 || (r.byte() & 1) != 0)
+        n.insert(1 + r.byte() % (n.size() - 1), 1, static_cast<char>(r.byte() | 1));
+    else
+        n.erase(1 + r.byte() % (n.size() - 2), 1);
+    return n;
+}
+
+// Up to 255 names c + prefix + number + c: one bucket, a shared prefix of
+// up to 4000 bytes, names of different lengths (9 before 10).  The order:
+// ascending, descending, alternating ends, or picked by the stream.
+void family(Varmap &map, model::Model &m, Reader &r)
+{
+    int count = r.byte();
+    uint8_t mode = r.byte();
+    char c = static_cast<char>(r.byte() | 1);
+    // The hostile form's 4000 bytes in one mode of 16; short prefixes
+    // otherwise, so that the walks that follow stay fast.
+    const std::size_t length = (mode & 15) == 15 ? 4000 : static_cast<std::size_t>(mode & 15) * 16;
+    const std::string prefix(length, 'x');
+    std::vector<int> order(static_cast<std::size_t>(count));
+    std::iota(order.begin(), order.end(), 0);
+    switch (mode >> 4 & 3) {
+    case 1: std::reverse(order.begin(), order.end()); break;
+    case 2:
+        for (int i = 0; i < count; ++i)
+            order[static_cast<std::size_t>(i)] = i % 2 != 0 ? count - 1 - i / 2 : i / 2;
+        break;
+    case 3:
+        for (std::size_t i = order.size(); i > 1; --i)
+            std::swap(order[i - 1], order[r.byte() % i]);
+        break;
+    default: break;
+    }
+    for (int i : order) {
+        std::string name = c + prefix + std::to_string(i) + c;
+        std::string value = std::to_string(i);
+        model::check(map.insert(name.c_str(), value.c_str()) == (m.count(name) ? 0 : 1), "family insert result", value);
+        m[name] = value;
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -56,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     model::Model m;
     while (!r.done()) {
         uint8_t op = r.byte();
-        switch (op % 6) {
+        switch (op % 8) {
         case 0: { // insert a new or existing name
             std::string name = r.text();
             std::string value = r.text();
@@ -92,8 +147,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             m[name] = text;
             break;
         }
-        case 3: { // lookups of present and absent names
+        case 3: { // lookups of present, absent and nearly present names
             std::string name = op & 8 ? existing(m, r) : r.text();
+            if (op & 16)
+                name = beside(existing(m, r), r);
             const char *got = map[name.c_str()];
             auto it = m.find(name);
             if (it == m.end())
@@ -113,6 +170,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             }
             break;
         }
+        case 5:                 // many names in one bucket, while the map is small enough
+            if (m.size() < 600) // for the walks that follow to stay fast
+                family(map, m, r);
+            break;
         default: // a full walk
             model::check(model::as_model(model::checked_walk(map)) == m, "walk differs from the model");
         }

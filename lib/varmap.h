@@ -1,7 +1,10 @@
 // A small map from a variable's name to its value, both zero-terminated
 // byte strings.  25 fixed buckets, each a singly linked chain kept in
 // ascending byte-wise name order.  The map copies every text it is given
-// and owns the copies.
+// and owns the copies.  Beside each chain the map keeps an index over the
+// same entries, so that inserting and looking up a name take a number of
+// name comparisons that grows with the logarithm of the bucket's size,
+// however the names are ordered and however long a prefix they share.
 #ifndef VOKT_VARMAP_H
 #define VOKT_VARMAP_H
 
@@ -49,6 +52,17 @@ public:
 protected:
     static int hash(const char *s);
     elem_t *in[VARMAPSIZE];
+
+private:
+    // A node of a bucket's index: a balanced search tree whose nodes point
+    // at the entries of the bucket's chain, in the chain's order.  The
+    // index owns its nodes only, never an entry or a text.  The nodes of
+    // all buckets come from blocks that the map takes a few at a time.
+    // Both defined in varmap.cpp.
+    struct knoten;
+    struct knotenblock;
+    knoten *baum[VARMAPSIZE];
+    knotenblock *bloecke; // newest first
 
     friend class Varmapiter;
 };

@@ -1,10 +1,18 @@
+#include "capture.h"
 #include "map_contents.h"
 #include "varmap.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <map>
+#include <numeric>
+#include <random>
 #include <string>
+#include <sys/resource.h>
+#include <vector>
 
 namespace {
 
@@ -156,6 +164,149 @@ TEST(VarmapWalk, EveryBucketFullAndSparse)
     Varmap sparse;
     sparse.insert("c", "last bucket but one");
     EXPECT_EQ(walk(sparse), (Pairs{{"c", "last bucket but one"}}));
+}
+
+// Names that all land in bucket 19 ('a' + 'z' = 219) and share a
+// 300-byte prefix: every comparison between them reads it.
+std::vector<std::string> long_names(int n)
+{
+    std::vector<std::string> v;
+    char digits[16];
+    for (int i = 0; i < n; ++i) {
+        std::snprintf(digits, sizeof digits, "%05d", i);
+        v.push_back("a" + std::string(300, 'x') + digits + "z");
+    }
+    return v;
+}
+
+// Insertion orders that take a balanced index through all its cases:
+// always at one end, alternating ends, from the middle out, shuffled.
+std::vector<std::vector<int>> orders(int n)
+{
+    std::vector<int> up(static_cast<size_t>(n));
+    std::iota(up.begin(), up.end(), 0);
+    std::vector<int> down(up.rbegin(), up.rend());
+    std::vector<int> zigzag;
+    std::vector<int> middle_out;
+    for (int i = 0; i < n / 2; ++i) {
+        zigzag.insert(zigzag.end(), {i, n - 1 - i});
+        middle_out.insert(middle_out.end(), {n / 2 - 1 - i, n / 2 + i});
+    }
+    std::vector<int> shuffled = up;
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(20261207));
+    return {up, down, zigzag, middle_out, shuffled};
+}
+
+// Entry addresses in walk order, read through the iterator's name texts.
+std::vector<const char *> name_texts(const Varmap &m)
+{
+    std::vector<const char *> v;
+    for (Varmapiter it(&m); it() != nullptr; it.next())
+        v.push_back(it());
+    return v;
+}
+
+TEST(VarmapOneBucket, ManyLongNamesInAnyOrderStaySortedAndReplaceInPlace)
+{
+    const auto names = long_names(2000);
+    for (const auto &order : orders(2000)) {
+        Varmap m;
+        std::map<std::string, std::string> model;
+        for (int i : order) {
+            const std::string value = "v" + std::to_string(i);
+            ASSERT_EQ(m.insert(names[i].c_str(), value.c_str()), 1) << i;
+            model[names[i]] = value;
+        }
+        ASSERT_EQ(walk(m), Pairs(model.begin(), model.end()));
+        ASSERT_EQ(Probe::bucket(names[0].c_str()), 19);
+
+        // Every third name again: the value changes, the entry stays where
+        // it was (the very same name text), nothing is added.
+        const auto before = name_texts(m);
+        for (size_t k = 0; k < order.size(); k += 3) {
+            const int i = order[k];
+            ASSERT_EQ(m.insert(names[i].c_str(), "neu"), 0) << i;
+            model[names[i]] = "neu";
+        }
+        EXPECT_EQ(name_texts(m), before);
+        EXPECT_EQ(walk(m), Pairs(model.begin(), model.end()));
+        for (const auto &[name, value] : model)
+            ASSERT_STREQ(m[name.c_str()], value.c_str());
+        // Absent names right beside present ones, and the prefix alone.
+        EXPECT_EQ(m[(names[7] + "z").c_str()], nullptr);
+        EXPECT_EQ(m[(names[7].substr(0, names[7].size() - 2) + "z").c_str()], nullptr);
+        EXPECT_EQ(m[("a" + std::string(300, 'x') + "z").c_str()], nullptr);
+    }
+}
+
+TEST(VarmapOneBucket, PrefixesAndHighBytesInShuffledOrder)
+{
+    // Every name of 'a', 'b' and 0xE4 that begins and ends with 'a', up to
+    // six bytes: all in bucket 19, many a prefix of another.
+    std::vector<std::string> names{"a"};
+    std::vector<std::string> middles{""};
+    for (int len = 0; len < 5; ++len) {
+        std::vector<std::string> longer;
+        for (const auto &mid : middles) {
+            names.push_back("a" + mid + "a");
+            for (char c : {'a', 'b', '\xE4'})
+                longer.push_back(mid + c);
+        }
+        middles = longer;
+    }
+    std::shuffle(names.begin(), names.end(), std::mt19937(4711));
+    Varmap m;
+    std::map<std::string, std::string> model;
+    for (const auto &n : names) {
+        ASSERT_EQ(m.insert(n.c_str(), n.c_str()), 1) << n;
+        model[n] = n;
+    }
+    EXPECT_EQ(walk(m), Pairs(model.begin(), model.end())) << "bytes compare unsigned, shorter first";
+    for (const auto &n : names)
+        ASSERT_STREQ(m[n.c_str()], n.c_str());
+}
+
+// Runs out of memory on purpose: in a child process whose address space is
+// limited to a little more than it uses, a value of 32 MiB cannot be
+// copied.  The failed inserts must leave the map and its index as they
+// were, and later inserts must still find their place.  The sanitizers
+// reserve address space of their own, so this runs in the plain builds.
+TEST(VarmapMemory, FailedInsertLeavesMapAndIndexUnchanged)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address space limit does not work under AddressSanitizer";
+#else
+    Captured c = capture([] {
+        const auto names = long_names(200);
+        Varmap m;
+        for (size_t i = 0; i < names.size(); i += 2)
+            m.insert(names[i].c_str(), "alt");
+        const Pairs before = walk(m);
+        const std::string big(32 << 20, 'v');
+
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        rlimit lim{};
+        getrlimit(RLIMIT_AS, &lim);
+        const rlim_t frei = lim.rlim_cur;
+        lim.rlim_cur = static_cast<rlim_t>(pages * sysconf(_SC_PAGESIZE)) + (4 << 20);
+        setrlimit(RLIMIT_AS, &lim);
+        int added = m.insert(names[101].c_str(), big.c_str());
+        int replaced = m.insert(names[100].c_str(), big.c_str());
+        lim.rlim_cur = frei;
+        setrlimit(RLIMIT_AS, &lim);
+
+        std::printf("%d %d %d|", added, replaced, walk(m) == before);
+        for (size_t i = 1; i < names.size(); i += 2)
+            m.insert(names[i].c_str(), "neu");
+        Pairs expected;
+        for (size_t i = 0; i < names.size(); ++i)
+            expected.emplace_back(names[i], i % 2 ? "neu" : "alt");
+        std::printf("%d %s", walk(m) == expected, m[names[101].c_str()]);
+    });
+    EXPECT_EQ(c.status, 0);
+    EXPECT_EQ(c.out, "-1 -1 1|1 neu");
+#endif
 }
 
 } // namespace
