@@ -16,6 +16,8 @@
 
 namespace {
 
+bool aufspalt_uebergeben(Varmap *erg, char *puffer, int inhaltlang);
+
 const char REQUEST_METHOD[] = "REQUEST_METHOD";
 const char CONTENT_LENGTH[] = "CONTENT_LENGTH";
 const char QUERY_STRING[] = "QUERY_STRING";
@@ -218,8 +220,10 @@ void post_inhalt(Zustand &z, Varmap *erg, int options)
         html_text(puffer);
         std::fputs("</PRE>\n", stdout);
     }
-    aufspalt(erg, puffer, static_cast<int>(in.hat));
-    std::free(in.puffer);
+    if (in.puffer == nullptr || !aufspalt_uebergeben(erg, in.puffer, static_cast<int>(in.hat))) {
+        aufspalt(erg, puffer, static_cast<int>(in.hat));
+        std::free(in.puffer);
+    }
 }
 
 } // namespace
@@ -258,16 +262,25 @@ namespace {
 
 // Stores one decoded pair unless the call has stored its share already;
 // the first pair beyond it is reported.  False: decode no further.
-bool speichere(Varmap *erg, const char *name, const char *wert, int &paare)
+// The decoding of one call: its map, how many pairs it stored, and whether
+// the texts stay in the buffer, which the map has taken over.
+struct Zerlegung {
+    Varmap *erg;
+    bool ohne_kopie;
+    int paare = 0;
+};
+
+bool speichere(Zerlegung &z, char *name, char *wert)
 {
-    if (paare == MAXPAARE) {
+    if (z.paare == MAXPAARE) {
         cgi_usererror("Zu viele Formularvariablen, nur die ersten %d wurden \xFC"
                       "bernommen",
                       MAXPAARE);
         return false;
     }
-    ++paare;
-    if (erg->insert(name, wert) < 0)
+    ++z.paare;
+    int r = z.ohne_kopie ? z.erg->insert_ohne_kopie(name, wert) : z.erg->insert(name, wert);
+    if (r < 0)
         cgi_error("Nicht genug Speicher f\xFCr die Variable %s", name);
     return true;
 }
@@ -287,19 +300,17 @@ constexpr auto HEXWERT = [] {
     return t;
 }();
 
-} // namespace
-
-int aufspalt(Varmap *erg, char *puffer, int inhaltlang)
+int zerlege(Zerlegung z, char *puffer, int inhaltlang)
 {
     if (inhaltlang <= 0)
         return -1;
-    int paare = 0;
     const char *ende = puffer + inhaltlang;
     char *l = puffer;
     char *s = puffer;
     char *m = puffer;
     // A value before the first '=' is stored under the empty name.
-    const char *lname = "";
+    static char leer[1];
+    char *lname = leer;
     while (l < ende) {
         // Most bytes are plain and copied as they are.
         if (!SONDERZEICHEN[static_cast<unsigned char>(*l)]) {
@@ -315,7 +326,7 @@ int aufspalt(Varmap *erg, char *puffer, int inhaltlang)
             break;
         case '&':
             *s++ = '\0';
-            if (!speichere(erg, lname, m, paare))
+            if (!speichere(z, lname, m))
                 return 0;
             m = s;
             ++l;
@@ -337,8 +348,25 @@ int aufspalt(Varmap *erg, char *puffer, int inhaltlang)
         }
     }
     *s = '\0';
-    speichere(erg, lname, m, paare);
+    speichere(z, lname, m);
     return 0;
+}
+
+// The body's decoding: the map takes the buffer over and keeps names and
+// values where the decoder puts them, instead of copying each; when it
+// cannot take it, copies as aufspalt does.  True when the map took it.
+bool aufspalt_uebergeben(Varmap *erg, char *puffer, int inhaltlang)
+{
+    bool uebernommen = erg->uebernimm(puffer);
+    zerlege(Zerlegung{erg, uebernommen}, puffer, inhaltlang);
+    return uebernommen;
+}
+
+} // namespace
+
+int aufspalt(Varmap *erg, char *puffer, int inhaltlang)
+{
+    return zerlege(Zerlegung{erg, false}, puffer, inhaltlang);
 }
 
 void probeausgabe(const Varmap *tab)

@@ -9,10 +9,16 @@ Varmap::elem_t::elem_t(const char *n, const char *v) : name(strdup(n)), val(strd
 {
 }
 
+Varmap::elem_t::elem_t(char *n, char *v, geliehen) : name(n), val(v), nxt(nullptr), eigen(0)
+{
+}
+
 Varmap::elem_t::~elem_t()
 {
-    std::free(name);
-    std::free(val);
+    if (eigen & NAME_EIGEN)
+        std::free(name);
+    if (eigen & WERT_EIGEN)
+        std::free(val);
 }
 
 int Varmap::elem_t::replace(const char *value)
@@ -20,10 +26,25 @@ int Varmap::elem_t::replace(const char *value)
     char *copy = strdup(value);
     if (copy == nullptr)
         return -1;
-    std::free(val);
+    if (eigen & WERT_EIGEN)
+        std::free(val);
     val = copy;
+    eigen |= WERT_EIGEN;
     return 0;
 }
+
+void Varmap::elem_t::leihe(char *value)
+{
+    if (eigen & WERT_EIGEN)
+        std::free(val);
+    val = value;
+    eigen &= static_cast<unsigned char>(~WERT_EIGEN);
+}
+
+struct Varmap::puffer_t {
+    char *daten;
+    puffer_t *davor;
+};
 
 // One bucket's index is an AVL tree: the heights of a node's two subtrees
 // differ by at most one, so a search passes at most about 1.44 log2(n)
@@ -170,7 +191,7 @@ void freigeben(Varmap::elem_t *e)
 
 } // namespace
 
-Varmap::Varmap() : in{}, baum{}, bloecke(nullptr)
+Varmap::Varmap() : in{}, baum{}, bloecke(nullptr), puffer(nullptr)
 {
 }
 
@@ -188,6 +209,22 @@ Varmap::~Varmap()
         std::free(bloecke);
         bloecke = davor;
     }
+    while (puffer != nullptr) {
+        puffer_t *davor = puffer->davor;
+        std::free(puffer->daten);
+        std::free(puffer);
+        puffer = davor;
+    }
+}
+
+bool Varmap::uebernimm(char *daten)
+{
+    auto *p = static_cast<puffer_t *>(std::malloc(sizeof(puffer_t)));
+    if (p == nullptr)
+        return false;
+    *p = puffer_t{daten, puffer};
+    puffer = p;
+    return true;
 }
 
 // The bucket depends on the first and the last byte only, each taken as a
@@ -202,33 +239,58 @@ int Varmap::hash(const char *s)
     return rest < 0 ? rest + VARMAPSIZE : rest;
 }
 
-int Varmap::insert(const char *name, const char *value)
+// neu() makes the entry for a new name (null when memory ran out);
+// ersetze(entry) stores the value in an existing one.
+template <class Neu, class Ersetze> int Varmap::einfuegen(const char *name, Neu neu, Ersetze ersetze)
 {
     int b = hash(name);
     knoten::stelle s;
     elem_t *gleich = knoten::suche(&baum[b], name, s);
     if (gleich != nullptr)
-        return gleich->replace(value);
+        return ersetze(gleich);
 
+    // Everything is allocated before the chain or the index changes.
+    knoten *k = knotenblock::frei(bloecke);
+    elem_t *e = k != nullptr ? neu() : nullptr;
+    if (e == nullptr)
+        return -1;
+    elem_t **link = s.vorgaenger != nullptr ? &s.vorgaenger->nxt : &in[b];
+    e->nxt = *link;
+    *link = e;
+    ++bloecke->belegt;
+    knoten::einhaengen(s, new (k) knoten{e, {nullptr, nullptr}, 1});
+    return 1;
+}
+
+int Varmap::insert(const char *name, const char *value)
+{
     // malloc and placement new rather than operator new: the library then
     // needs nothing of the C++ runtime's exception support, which a
     // statically linked program would otherwise set up on every start.
-    // Everything is allocated before the chain or the index changes.
-    knoten *k = knotenblock::frei(bloecke);
-    void *platz = k != nullptr ? std::malloc(sizeof(elem_t)) : nullptr;
-    if (platz == nullptr)
-        return -1;
-    elem_t *neu = new (platz) elem_t(name, value);
-    if (!neu->ok()) {
-        freigeben(neu);
-        return -1;
-    }
-    elem_t **link = s.vorgaenger != nullptr ? &s.vorgaenger->nxt : &in[b];
-    neu->nxt = *link;
-    *link = neu;
-    ++bloecke->belegt;
-    knoten::einhaengen(s, new (k) knoten{neu, {nullptr, nullptr}, 1});
-    return 1;
+    auto neu = [name, value]() -> elem_t * {
+        void *platz = std::malloc(sizeof(elem_t));
+        if (platz == nullptr)
+            return nullptr;
+        elem_t *e = new (platz) elem_t(name, value);
+        if (!e->ok()) {
+            freigeben(e);
+            return nullptr;
+        }
+        return e;
+    };
+    return einfuegen(name, neu, [value](elem_t *e) { return e->replace(value); });
+}
+
+int Varmap::insert_ohne_kopie(char *name, char *value)
+{
+    auto neu = [name, value]() -> elem_t * {
+        void *platz = std::malloc(sizeof(elem_t));
+        return platz != nullptr ? new (platz) elem_t(name, value, elem_t::geliehen{}) : nullptr;
+    };
+    return einfuegen(name, neu, [value](elem_t *e) {
+        e->leihe(value);
+        return 0;
+    });
 }
 
 const char *Varmap::operator[](const char *name) const

@@ -20,9 +20,17 @@ public:
         char *name;  // own copy of the variable's name
         char *val;   // own copy of the value
         elem_t *nxt; // next entry of the same bucket, null at the end
+        // Which of the two texts are this entry's own copies; the others
+        // lie in a buffer the map took over (see uebernimm).
+        unsigned char eigen = NAME_EIGEN | WERT_EIGEN;
+        static constexpr unsigned char NAME_EIGEN = 1;
+        static constexpr unsigned char WERT_EIGEN = 2;
 
         // Both copies are null when memory ran out; see ok().
         elem_t(const char *n, const char *v);
+        // Texts in a buffer of the map, stored as they are.
+        struct geliehen {};
+        elem_t(char *n, char *v, geliehen);
         ~elem_t();
         elem_t(const elem_t &) = delete;
         elem_t &operator=(const elem_t &) = delete;
@@ -32,6 +40,8 @@ public:
         // the new one exists, so value may be this entry's own val.
         // 0 on success, -1 when memory ran out (the old value stays).
         int replace(const char *value);
+        // Stores value, a text in a buffer of the map, as it is.
+        void leihe(char *value);
     };
 
     Varmap();
@@ -49,6 +59,15 @@ public:
     // The stored value itself (owned by the map), or null.
     const char *operator[](const char *name) const;
 
+    // For a decoder that works in place on a large buffer: the map takes
+    // over puffer (from malloc) and releases it at its end; names and
+    // values that lie in it are then stored with insert_ohne_kopie, which
+    // keeps them where they are instead of copying them.  False when the
+    // map cannot take it (memory ran out): the caller keeps puffer and
+    // stores copies with insert.
+    bool uebernimm(char *puffer);
+    int insert_ohne_kopie(char *name, char *value);
+
 protected:
     static int hash(const char *s);
     elem_t *in[VARMAPSIZE];
@@ -63,6 +82,10 @@ private:
     struct knotenblock;
     knoten *baum[VARMAPSIZE];
     knotenblock *bloecke; // newest first
+    struct puffer_t;
+    puffer_t *puffer; // the buffers taken over, newest first
+
+    template <class Neu, class Ersetze> int einfuegen(const char *name, Neu neu, Ersetze ersetze);
 
     friend class Varmapiter;
 };

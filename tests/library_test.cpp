@@ -5,8 +5,12 @@
 #include "cgivar.h"
 #include "map_contents.h"
 
+#include <cstdlib>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -146,6 +150,30 @@ TEST(Decode, PairsPerCallAreBounded)
     });
     EXPECT_EQ(c.out.substr(c.out.size() - 6), "[9999]");
     EXPECT_NE(c.out.find("Zu viele"), std::string::npos);
+}
+
+// A value the map cannot store for lack of memory is reported, not lost
+// without a word.  The sanitizers reserve address space of their own.
+TEST(Decode, AValueWithoutMemoryIsReported)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address space limit does not work under AddressSanitizer";
+#else
+    Captured c = capture([] {
+        std::string form = "klein=1&gross=" + std::string(32 << 20, 'v');
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        rlimit lim{};
+        getrlimit(RLIMIT_AS, &lim);
+        lim.rlim_cur = static_cast<rlim_t>(pages * sysconf(_SC_PAGESIZE)) + (4 << 20);
+        setrlimit(RLIMIT_AS, &lim);
+        Varmap m;
+        aufspalt(&m, form.data(), static_cast<int>(form.size()));
+        std::printf("|%s|%d", m["klein"], m["gross"] == nullptr);
+    });
+    EXPECT_EQ(c.err, "Nicht genug Speicher f\xFCr die Variable gross\n");
+    EXPECT_EQ(c.out, "<B>Interner Fehler:</B>Nicht genug Speicher f\xFCr die Variable gross<p>\n" + ENDE + "|1|1");
+#endif
 }
 
 } // namespace

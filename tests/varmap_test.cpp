@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -86,6 +87,28 @@ TEST(Varmap, ReplacingWithItsOwnStoredValueIsSafe)
     m.insert("a", "long enough to be its own allocation");
     m.insert("a", m["a"]);
     EXPECT_STREQ(m["a"], "long enough to be its own allocation");
+}
+
+// Texts in a buffer the map took over stay where they are; copies and
+// such texts replace each other, and the map releases exactly what it owns
+// (the sanitizer build's leak check sees the rest).
+TEST(Varmap, TakenOverBufferMixesWithCopies)
+{
+    Varmap m;
+    auto *puffer = static_cast<char *>(std::malloc(16));
+    ASSERT_NE(puffer, nullptr);
+    std::memcpy(puffer, "a\0" "1\0" "b\0" "2\0" "3", 9);
+    ASSERT_TRUE(m.uebernimm(puffer));
+    EXPECT_EQ(m.insert_ohne_kopie(puffer, puffer + 2), 1);
+    EXPECT_EQ(m["a"], puffer + 2) << "not copied";
+    EXPECT_EQ(m.insert("a", "kopie"), 0);
+    EXPECT_STREQ(m["a"], "kopie");
+    EXPECT_EQ(m.insert_ohne_kopie(puffer, puffer + 8), 0);
+    EXPECT_EQ(m["a"], puffer + 8) << "the copy released, the buffer's text taken";
+    m.insert("b", "x");
+    EXPECT_EQ(m.insert_ohne_kopie(puffer + 4, puffer + 6), 0);
+    EXPECT_EQ(m["b"], puffer + 6);
+    EXPECT_EQ(walk(m), (Pairs{{"a", "3"}, {"b", "2"}}));
 }
 
 TEST(Varmap, NumericInserts)
