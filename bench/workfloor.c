@@ -1,0 +1,691 @@
+/* The work floor of the bench: the page and the dump file of vokt.cgi for
+ * a POST of form data, produced as fast as a small C program can.  vokt.cgi
+ * is measured against it on large bodies, and the bench compares its bytes
+ * with vokt.cgi's before it times anything.
+ *
+ * What it does differently from vokt.cgi, for speed:
+ *   - the body is read once into one buffer of its announced size and
+ *     handled in pieces of 1 MiB while they are in the cache: written to
+ *     the dump with write(2), echoed, decoded;
+ *   - the escape scan (& < > " and the end at a zero byte) and the decoder
+ *     (= & + % and the bytes that will need escaping) find their bytes with
+ *     vector compares, 64 bytes at a time, SSE2 or AVX2 (-mavx2);
+ *   - decoding is in place; names and values stay where the decoder put
+ *     them, the map's order is an index sort, nothing is copied;
+ *   - the decoder notes which names and values hold a byte that needs
+ *     escaping: clean ones go to the page without a second scan;
+ *   - page text goes out with writev(2): long runs straight from the body
+ *     buffer, short pieces and entities gathered in a 64 KiB buffer.
+ *
+ * Scope: what the bench sends.  The user is nobody (dump in /tmp), the
+ * method GET or POST, the body arrives whole, the directory takes a fresh
+ * dump file; anything else ends with status 2.
+ *
+ * With WORKFLOOR_PHASES in the environment it prints the time of each
+ * phase to standard error.
+ */
+#define _GNU_SOURCE
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <time.h>
+#include <unistd.h>
+
+#ifdef __AVX2__
+#include <immintrin.h>
+typedef __m256i vec;
+#define VW 32
+#define vload(p) _mm256_loadu_si256((const __m256i *)(p))
+#define vstore(p, v) _mm256_storeu_si256((__m256i *)(p), v)
+#define veq(a, b) _mm256_cmpeq_epi8(a, b)
+#define vor(a, b) _mm256_or_si256(a, b)
+#define vand(a, b) _mm256_and_si256(a, b)
+#define vxor(a, b) _mm256_xor_si256(a, b)
+#define vset(c) _mm256_set1_epi8((char)(c))
+#define vbits(v) ((uint64_t)(uint32_t)_mm256_movemask_epi8(v))
+#else
+#include <emmintrin.h>
+typedef __m128i vec;
+#define VW 16
+#define vload(p) _mm_loadu_si128((const __m128i *)(p))
+#define vstore(p, v) _mm_storeu_si128((__m128i *)(p), v)
+#define veq(a, b) _mm_cmpeq_epi8(a, b)
+#define vor(a, b) _mm_or_si128(a, b)
+#define vand(a, b) _mm_and_si128(a, b)
+#define vxor(a, b) _mm_xor_si128(a, b)
+#define vset(c) _mm_set1_epi8((char)(c))
+#define vbits(v) ((uint64_t)(uint32_t)_mm_movemask_epi8(v))
+#endif
+
+#define CHUNK (1u << 20)
+#define PAD 128 /* readable and writable bytes after every scanned text */
+#define MAXPAIRS 10000
+#define NOBODY 65534
+
+/* ---- phases ---- */
+
+enum { P_READ, P_DUMP, P_ECHO, P_DECODE, P_ORDER, P_LIST, P_COUNT };
+static const char *const phase_name[P_COUNT] = {"read", "dump write", "echo", "decode", "order", "listing"};
+static double phase_ms[P_COUNT];
+static int timing;
+
+static double now_ms(void)
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (double)t.tv_sec * 1e3 + (double)t.tv_nsec / 1e6;
+}
+
+static double phase_start(void)
+{
+    return timing ? now_ms() : 0;
+}
+
+static void phase_end(int phase, double start)
+{
+    if (timing)
+        phase_ms[phase] += now_ms() - start;
+}
+
+/* ---- the page: writev of long runs in place, short pieces gathered ---- */
+
+#define NIOV 1024
+#define LONGRUN 512
+
+static struct {
+    struct iovec iov[NIOV];
+    int n;
+    size_t used;
+    int failed;
+    char stage[64 * 1024];
+} page;
+
+static void page_flush(void)
+{
+    struct iovec *v = page.iov;
+    int n = page.n;
+    while (n > 0 && !page.failed) {
+        ssize_t w = writev(1, v, n > IOV_MAX ? IOV_MAX : n);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0) {
+            page.failed = 1;
+            break;
+        }
+        size_t left = (size_t)w;
+        while (n > 0 && left >= v->iov_len) {
+            left -= v->iov_len;
+            ++v;
+            --n;
+        }
+        if (n > 0) {
+            v->iov_base = (char *)v->iov_base + left;
+            v->iov_len -= left;
+        }
+    }
+    page.n = 0;
+    page.used = 0;
+}
+
+static void page_iov(const char *p, size_t n)
+{
+    if (page.n == NIOV)
+        page_flush();
+    page.iov[page.n].iov_base = (void *)p;
+    page.iov[page.n].iov_len = n;
+    ++page.n;
+}
+
+/* p must stay unchanged until the next page_flush when n >= LONGRUN. */
+static void page_put(const char *p, size_t n)
+{
+    if (n == 0)
+        return;
+    if (n >= LONGRUN) {
+        page_iov(p, n);
+        return;
+    }
+    if (n > sizeof page.stage - page.used)
+        page_flush();
+    char *to = page.stage + page.used;
+    memcpy(to, p, n);
+    page.used += n;
+    struct iovec *last = page.n > 0 ? &page.iov[page.n - 1] : NULL;
+    if (last != NULL && (char *)last->iov_base + last->iov_len == to)
+        last->iov_len += n;
+    else
+        page_iov(to, n);
+}
+
+static void page_str(const char *s)
+{
+    page_put(s, strlen(s));
+}
+
+/* ---- escaping ---- */
+
+static void page_entity(unsigned char c)
+{
+    switch (c) {
+    case '&': page_put("&amp;", 5); break;
+    case '<': page_put("&lt;", 4); break;
+    case '>': page_put("&gt;", 4); break;
+    default: page_put("&quot;", 6); break;
+    }
+}
+
+/* Bit i set where p[i] is one of & < > " or a zero byte, i < 64. */
+static inline uint64_t escape_mask(const char *p)
+{
+    const vec amp = vset('&'), lt = vset('<'), gt = vset('>'), quot = vset('"'), nul = vset(0);
+    uint64_t m = 0;
+    for (int i = 0; i < 64; i += VW) {
+        vec v = vload(p + i);
+        vec e = vor(vor(veq(v, amp), veq(v, lt)), vor(vor(veq(v, gt), veq(v, quot)), veq(v, nul)));
+        m |= vbits(e) << i;
+    }
+    return m;
+}
+
+/* The first n bytes of p onto the page, escaped, up to a zero byte.
+ * 1 when a zero byte ended the text.  Reads no byte beyond p + n. */
+static int page_escaped(const char *p, size_t n)
+{
+    const char *run = p, *end = p + n, *q = p;
+    for (; end - q >= 64; q += 64) {
+        for (uint64_t m = escape_mask(q); m != 0; m &= m - 1) {
+            const char *at = q + __builtin_ctzll(m);
+            page_put(run, (size_t)(at - run));
+            if (*at == '\0')
+                return 1;
+            page_entity((unsigned char)*at);
+            run = at + 1;
+        }
+    }
+    for (; q < end; ++q) {
+        unsigned char c = (unsigned char)*q;
+        if (c == '&' || c == '<' || c == '>' || c == '"' || c == '\0') {
+            page_put(run, (size_t)(q - run));
+            if (c == '\0')
+                return 1;
+            page_entity(c);
+            run = q + 1;
+        }
+    }
+    page_put(run, (size_t)(end - run));
+    return 0;
+}
+
+/* ---- decoding ---- */
+
+struct text {
+    const char *p;
+    uint32_t len; /* up to the first zero byte: what the map would see */
+    uint32_t dirty; /* may hold a byte that needs escaping */
+};
+
+struct pair {
+    struct text name, value;
+    uint32_t seq;
+    int bucket;
+};
+
+static struct pair *pairs;
+static uint32_t npairs;
+
+static int bucket_of(const struct text *t)
+{
+    if (t->len == 0)
+        return 0;
+    int rest = ((signed char)t->p[0] + (signed char)t->p[t->len - 1]) % 25;
+    return rest < 0 ? rest + 25 : rest;
+}
+
+static signed char hexval[256];
+static unsigned char needs_escape[256];
+
+static void tables(void)
+{
+    for (int c = 0; c < 256; ++c) {
+        hexval[c] = (signed char)(c >= '0' && c <= '9' ? c - '0'
+                                  : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                  : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                         : 0);
+        needs_escape[c] = c == '&' || c == '<' || c == '>' || c == '"';
+    }
+}
+
+/* One decoding of form data in place, fed as the bytes arrive. */
+struct decoder {
+    char *end;        /* end of the input (known in advance) */
+    char *block;      /* next 64 bytes to scan */
+    char *l;          /* next input byte */
+    char *s;          /* next output byte */
+    char *start;      /* output of the piece being decoded */
+    char *nul;        /* its first zero byte, or null */
+    uint32_t dirty;   /* it holds a byte that needs escaping */
+    struct text name; /* the last name seen ('=') */
+    int count;        /* pairs stored */
+    int stopped;      /* too many pairs: decode no further */
+};
+
+static void decoder_init(struct decoder *d, char *p, size_t n)
+{
+    memset(d, 0, sizeof *d);
+    d->end = p + n;
+    d->block = d->l = d->s = d->start = p;
+    d->name.p = "";
+}
+
+/* Moves n input bytes to the output.  In place they stay; with a gap of a
+ * vector or more, whole vectors are copied (writing at most a vector past
+ * the output, which lies below the input still to be read). */
+static inline void move_run(struct decoder *d, size_t n)
+{
+    if (d->s != d->l) {
+        if (d->l - d->s >= 16) {
+            for (size_t i = 0; i < n; i += 16)
+                _mm_storeu_si128((__m128i *)(d->s + i), _mm_loadu_si128((const __m128i *)(d->l + i)));
+        } else {
+            memmove(d->s, d->l, n);
+        }
+    }
+    d->s += n;
+    d->l += n;
+}
+
+static struct text finish_piece(struct decoder *d)
+{
+    struct text t;
+    t.p = d->start;
+    t.len = (uint32_t)((d->nul != NULL ? d->nul : d->s) - d->start);
+    t.dirty = d->dirty;
+    d->dirty = 0;
+    d->nul = NULL;
+    return t;
+}
+
+/* vokt.cgi stores at most MAXPAIRS pairs per decoding and reports the
+ * first one beyond; false then. */
+static int store(struct decoder *d, struct text value)
+{
+    if (d->count == MAXPAIRS) {
+        d->stopped = 1;
+        return 0;
+    }
+    ++d->count;
+    struct pair *p = &pairs[npairs];
+    p->name = d->name;
+    p->value = value;
+    p->seq = npairs++;
+    p->bucket = bucket_of(&p->name);
+    return 1;
+}
+
+/* Bits of the bytes the decoder stops at: = & % and zero, and < > " (only
+ * noted); the '+' of the block become spaces in place. */
+static inline uint64_t decode_mask(char *p)
+{
+    const vec pct = vset('%'), eq = vset('='), amp = vset('&'), nul = vset(0), plus = vset('+');
+    const vec lt = vset('<'), gt = vset('>'), quot = vset('"'), flip = vset('+' ^ ' ');
+    uint64_t m = 0;
+    for (int i = 0; i < 64; i += VW) {
+        vec v = vload(p + i);
+        vec pl = veq(v, plus);
+        if (vbits(pl) != 0)
+            vstore(p + i, vxor(v, vand(pl, flip)));
+        vec e = vor(vor(veq(v, pct), veq(v, eq)), vor(veq(v, amp), veq(v, nul)));
+        e = vor(e, vor(veq(v, lt), vor(veq(v, gt), veq(v, quot))));
+        m |= vbits(e) << i;
+    }
+    return m;
+}
+
+/* Handles the special byte at; false when decoding stops. */
+static inline int special(struct decoder *d, char *at)
+{
+    unsigned char c = (unsigned char)*at;
+    if (c == '<' || c == '>' || c == '"') {
+        d->dirty = 1;
+        return 1;
+    }
+    move_run(d, (size_t)(at - d->l));
+    switch (c) {
+    case '%': {
+        /* Digits missing at the end of the input count as '0'. */
+        ptrdiff_t rest = d->end - at - 1;
+        int hi = rest >= 1 ? hexval[(unsigned char)at[1]] : 0;
+        int lo = rest >= 2 ? hexval[(unsigned char)at[2]] : 0;
+        unsigned char z = (unsigned char)(hi * 16 + lo);
+        d->dirty |= needs_escape[z];
+        if (z == 0 && d->nul == NULL)
+            d->nul = d->s;
+        *d->s++ = (char)z;
+        d->l = at + (rest >= 2 ? 3 : rest + 1);
+        return 1;
+    }
+    case '=':
+        d->name = finish_piece(d);
+        *d->s++ = '\0';
+        break;
+    case '&': {
+        struct text value = finish_piece(d);
+        *d->s++ = '\0';
+        if (!store(d, value))
+            return 0;
+        break;
+    }
+    default: /* a zero byte in the input ends the text it is in */
+        if (d->nul == NULL)
+            d->nul = d->s;
+        *d->s++ = '\0';
+        d->l = at + 1;
+        return 1;
+    }
+    d->l = at + 1;
+    d->start = d->s;
+    return 1;
+}
+
+/* Decodes the blocks whose bytes (and two after them, for an escape)
+ * have arrived, up to avail; all of the input when avail is its end. */
+static void decode_upto(struct decoder *d, char *avail)
+{
+    int last = avail == d->end;
+    while (!d->stopped && (d->block + 64 + 2 <= avail || (last && d->block < d->end))) {
+        char *b = d->block;
+        uint64_t m = decode_mask(b);
+        if (d->end - b < 64)
+            m &= (1ULL << (d->end - b)) - 1;
+        if (d->l > b)
+            m &= ~0ULL << (d->l - b);
+        while (m != 0) {
+            if (!special(d, b + __builtin_ctzll(m))) {
+                return;
+            }
+            /* Bits of bytes consumed with an escape go too. */
+            ptrdiff_t done = d->l - b;
+            m &= m - 1;
+            if (done >= 64)
+                m = 0;
+            else if (done > 0)
+                m &= ~0ULL << done;
+        }
+        d->block = b + 64;
+    }
+    if (last && !d->stopped) {
+        if (d->l < d->end)
+            move_run(d, (size_t)(d->end - d->l));
+        *d->s = '\0';
+        store(d, finish_piece(d));
+    }
+}
+
+/* ---- the listing: the map's order without the map ---- */
+
+static int text_cmp(const struct text *a, const struct text *b)
+{
+    uint32_t n = a->len < b->len ? a->len : b->len;
+    int c = memcmp(a->p, b->p, n);
+    return c != 0 ? c : (a->len > b->len) - (a->len < b->len);
+}
+
+static int pair_cmp(const void *x, const void *y)
+{
+    const struct pair *a = x, *b = y;
+    if (a->bucket != b->bucket)
+        return a->bucket - b->bucket;
+    int c = text_cmp(&a->name, &b->name);
+    return c != 0 ? c : (a->seq > b->seq) - (a->seq < b->seq);
+}
+
+static void page_text(const struct text *t)
+{
+    if (t->dirty)
+        page_escaped(t->p, t->len);
+    else
+        page_put(t->p, t->len);
+}
+
+static void listing(void)
+{
+    double t0 = phase_start();
+    qsort(pairs, npairs, sizeof *pairs, pair_cmp);
+    phase_end(P_ORDER, t0);
+    t0 = phase_start();
+    /* Of equal names the last value counts. */
+    for (uint32_t i = 0; i < npairs; ++i) {
+        if (i + 1 < npairs && pairs[i + 1].bucket == pairs[i].bucket && text_cmp(&pairs[i].name, &pairs[i + 1].name) == 0)
+            continue;
+        page_text(&pairs[i].name);
+        page_put(" = ", 3);
+        page_text(&pairs[i].value);
+        page_put("<p>\n", 4);
+    }
+    page_flush();
+    phase_end(P_LIST, t0);
+}
+
+/* ---- the request ---- */
+
+static void too_many(void)
+{
+    page_str("<B>F E H L E R:</B>Zu viele Formularvariablen, nur die ersten 10000 wurden \xFC"
+             "bernommen<p>\n</BODY>\n</HTML>\n");
+}
+
+static _Noreturn void unsupported(const char *what)
+{
+    page_flush();
+    fprintf(stderr, "workfloor: %s is beyond what the bench sends\n", what);
+    exit(2);
+}
+
+static int write_all(int fd, const char *p, size_t n)
+{
+    while (n > 0) {
+        ssize_t w = write(fd, p, n);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return -1;
+        p += w;
+        n -= (size_t)w;
+    }
+    return 0;
+}
+
+/* The value of an entry that starts with a name of namelen bytes. */
+static const char *value_of(const char *entry, size_t namelen)
+{
+    for (size_t i = 0; i <= namelen; ++i)
+        if (entry[i] == '\0')
+            return "";
+    return entry + namelen + 1;
+}
+
+/* atoi with saturation, as vokt.cgi reads CONTENT_LENGTH. */
+static int number(const char *s)
+{
+    while (*s == ' ' || (*s >= '\t' && *s <= '\r'))
+        ++s;
+    int neg = *s == '-';
+    if (*s == '-' || *s == '+')
+        ++s;
+    long long n = 0;
+    for (; *s >= '0' && *s <= '9'; ++s)
+        if ((n = n * 10 + (*s - '0')) > INT_MAX)
+            return neg ? INT_MIN : INT_MAX;
+    return (int)(neg ? -n : n);
+}
+
+/* A fresh file, mode 0600, renamed over the path. */
+static int fresh_dump(const char *path)
+{
+    char tmp[64];
+    snprintf(tmp, sizeof tmp, "%s.XXXXXX", path);
+    int fd = mkstemp(tmp);
+    if (fd >= 0 && (fchmod(fd, 0600) != 0 || rename(tmp, path) != 0)) {
+        unlink(tmp);
+        close(fd);
+        fd = -1;
+    }
+    return fd;
+}
+
+struct request {
+    int post;
+    int length;
+    const char *query;
+};
+
+/* Page head to the environment section, the dump's head; the request. */
+static struct request head(char **env, int dump, const char *path)
+{
+    struct request r = {0, 0, NULL};
+    page_str("Content-type: text/html\n\n<HTML>\n<TITLE>Cgi-Dump</TITLE>\n</HEAD>\n<BODY>\n<H1>Cgi-Dump</H1>\n");
+    char line[128];
+    snprintf(line, sizeof line, "<H2>User-Information</H2>Ich bin effektiv Nutzer %d und pinsele daher in ", NOBODY);
+    page_str(line);
+    page_escaped(path, strlen(path));
+    page_str("<p>\n<H2>Die Environmentvariablen</H2>\n");
+    size_t cap = 64 * 1024, used = 0;
+    char *text = malloc(cap);
+    for (char **e = env; *e != NULL; ++e) {
+        size_t n = strlen(*e);
+        page_escaped(*e, n);
+        page_put("<p>\n", 4);
+        while (text != NULL && cap - used < n + 16)
+            text = realloc(text, cap *= 2);
+        if (text == NULL)
+            unsupported("memory");
+        memcpy(text + used, *e, n);
+        text[used + n] = '\n';
+        used += n + 1;
+        if (strncmp(*e, "REQUEST_METHOD", 14) == 0) {
+            const char *m = value_of(*e, 14);
+            if (strncasecmp(m, "POST", 4) == 0)
+                r.post = 1;
+            else if (strncasecmp(m, "GET", 3) == 0)
+                r.post = 0;
+            else
+                unsupported("the method");
+        } else if (strncmp(*e, "CONTENT_LENGTH", 14) == 0) {
+            r.length = number(value_of(*e, 14));
+        } else if (strncmp(*e, "QUERY_STRING", 12) == 0) {
+            r.query = value_of(*e, 12);
+        }
+    }
+    used += (size_t)snprintf(text + used, 16, "*%d\n", r.length);
+    if (write_all(dump, text, used) != 0)
+        unsupported("a failed dump write");
+    free(text);
+    return r;
+}
+
+/* The body: read, dumped, echoed and decoded piece by piece. */
+static void body(struct request r, int dump)
+{
+    char line[64];
+    snprintf(line, sizeof line, "L\xE4nge des Inhalts:%d\n", r.length);
+    page_str(line);
+    if (r.length < 0 || r.length == INT_MAX)
+        unsupported("this length");
+    size_t n = (size_t)r.length;
+    char *buf = malloc(n + PAD);
+    if (buf == NULL)
+        unsupported("memory");
+    struct decoder d;
+    decoder_init(&d, buf, n);
+    page_put("<PRE>", 5);
+    size_t have = 0;
+    int echo_ended = 0;
+    while (have < n) {
+        double t0 = phase_start();
+        size_t want = n - have < CHUNK ? n - have : CHUNK;
+        ssize_t got = read(0, buf + have, want);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            unsupported("a short body");
+        phase_end(P_READ, t0);
+        t0 = phase_start();
+        if (write_all(dump, buf + have, (size_t)got) != 0)
+            unsupported("a failed dump write");
+        phase_end(P_DUMP, t0);
+        t0 = phase_start();
+        if (!echo_ended)
+            echo_ended = page_escaped(buf + have, (size_t)got);
+        page_flush(); /* the page refers to bytes the decoder changes */
+        phase_end(P_ECHO, t0);
+        have += (size_t)got;
+        t0 = phase_start();
+        decode_upto(&d, buf + have);
+        phase_end(P_DECODE, t0);
+    }
+    page_put("</PRE>\n", 7);
+    if (n > 0 && d.stopped)
+        too_many();
+}
+
+static void query(const char *q)
+{
+    size_t n = strlen(q);
+    if (n == 0)
+        return;
+    char *copy = malloc(n + PAD);
+    if (copy == NULL)
+        unsupported("memory");
+    memcpy(copy, q, n);
+    struct decoder d;
+    decoder_init(&d, copy, n);
+    decode_upto(&d, copy + n);
+    if (d.stopped)
+        too_many();
+}
+
+int main(int argc, char **argv, char **env)
+{
+    (void)argc;
+    signal(SIGPIPE, SIG_IGN);
+    if (argv[0] != NULL && argv[1] != NULL)
+        unsupported("a command line");
+    if (geteuid() != NOBODY)
+        unsupported("a user other than nobody");
+    timing = getenv("WORKFLOOR_PHASES") != NULL;
+    double t_all = phase_start();
+    tables();
+    pairs = malloc(sizeof *pairs * (2 * MAXPAIRS + 2));
+    char path[32];
+    snprintf(path, sizeof path, "/tmp/cgidump%d", NOBODY);
+    int dump = fresh_dump(path);
+    if (dump < 0 || pairs == NULL)
+        unsupported("a dump file that cannot be made fresh");
+    struct request r = head(env, dump, path);
+    if (r.post)
+        body(r, dump);
+    if (close(dump) != 0)
+        unsupported("a failed dump write");
+    if (r.query != NULL)
+        query(r.query);
+    page_str("<H2>Die Liste der Variablen</H2>\n");
+    listing();
+    if (timing) {
+        double total = now_ms() - t_all;
+        for (int i = 0; i < P_COUNT; ++i) {
+            fprintf(stderr, "%-11s %8.1f ms\n", phase_name[i], phase_ms[i]);
+            total -= phase_ms[i];
+        }
+        fprintf(stderr, "%-11s %8.1f ms\n", "rest", total);
+    }
+    return page.failed ? 1 : 0;
+}
