@@ -45,11 +45,8 @@
 typedef __m256i vec;
 #define VW 32
 #define vload(p) _mm256_loadu_si256((const __m256i *)(p))
-#define vstore(p, v) _mm256_storeu_si256((__m256i *)(p), v)
 #define veq(a, b) _mm256_cmpeq_epi8(a, b)
 #define vor(a, b) _mm256_or_si256(a, b)
-#define vand(a, b) _mm256_and_si256(a, b)
-#define vxor(a, b) _mm256_xor_si256(a, b)
 #define vset(c) _mm256_set1_epi8((char)(c))
 #define vbits(v) ((uint64_t)(uint32_t)_mm256_movemask_epi8(v))
 #else
@@ -57,11 +54,8 @@ typedef __m256i vec;
 typedef __m128i vec;
 #define VW 16
 #define vload(p) _mm_loadu_si128((const __m128i *)(p))
-#define vstore(p, v) _mm_storeu_si128((__m128i *)(p), v)
 #define veq(a, b) _mm_cmpeq_epi8(a, b)
 #define vor(a, b) _mm_or_si128(a, b)
-#define vand(a, b) _mm_and_si128(a, b)
-#define vxor(a, b) _mm_xor_si128(a, b)
 #define vset(c) _mm_set1_epi8((char)(c))
 #define vbits(v) ((uint64_t)(uint32_t)_mm_movemask_epi8(v))
 #endif
@@ -286,34 +280,6 @@ static void decoder_init(struct decoder *d, char *p, size_t n)
     d->name.p = "";
 }
 
-/* Moves n input bytes to the output.  In place they stay; with a gap of a
- * vector or more, whole vectors are copied (writing at most a vector past
- * the output, which lies below the input still to be read). */
-static inline void move_run(struct decoder *d, size_t n)
-{
-    if (d->s != d->l) {
-        if (d->l - d->s >= 16) {
-            for (size_t i = 0; i < n; i += 16)
-                _mm_storeu_si128((__m128i *)(d->s + i), _mm_loadu_si128((const __m128i *)(d->l + i)));
-        } else {
-            memmove(d->s, d->l, n);
-        }
-    }
-    d->s += n;
-    d->l += n;
-}
-
-static struct text finish_piece(struct decoder *d)
-{
-    struct text t;
-    t.p = d->start;
-    t.len = (uint32_t)((d->nul != NULL ? d->nul : d->s) - d->start);
-    t.dirty = d->dirty;
-    d->dirty = 0;
-    d->nul = NULL;
-    return t;
-}
-
 /* vokt.cgi stores at most MAXPAIRS pairs per decoding and reports the
  * first one beyond; false then. */
 static int store(struct decoder *d, struct text value)
@@ -332,17 +298,14 @@ static int store(struct decoder *d, struct text value)
 }
 
 /* Bits of the bytes the decoder stops at: = & % and zero, and < > " (only
- * noted); the '+' of the block become spaces in place. */
-static inline uint64_t decode_mask(char *p)
+ * noted). */
+static inline uint64_t decode_mask(const char *p)
 {
-    const vec pct = vset('%'), eq = vset('='), amp = vset('&'), nul = vset(0), plus = vset('+');
-    const vec lt = vset('<'), gt = vset('>'), quot = vset('"'), flip = vset('+' ^ ' ');
+    const vec pct = vset('%'), eq = vset('='), amp = vset('&'), nul = vset(0);
+    const vec lt = vset('<'), gt = vset('>'), quot = vset('"');
     uint64_t m = 0;
     for (int i = 0; i < 64; i += VW) {
         vec v = vload(p + i);
-        vec pl = veq(v, plus);
-        if (vbits(pl) != 0)
-            vstore(p + i, vxor(v, vand(pl, flip)));
         vec e = vor(vor(veq(v, pct), veq(v, eq)), vor(veq(v, amp), veq(v, nul)));
         e = vor(e, vor(veq(v, lt), vor(veq(v, gt), veq(v, quot))));
         m |= vbits(e) << i;
@@ -350,84 +313,111 @@ static inline uint64_t decode_mask(char *p)
     return m;
 }
 
-/* Handles the special byte at; false when decoding stops. */
-static inline int special(struct decoder *d, char *at)
+/* Moves the n input bytes at l to s, each '+' becoming a space.  Whole
+ * vectors are copied: up to 15 bytes past the run are written, which with
+ * a gap of a vector or more lie below the input still to be read, and in
+ * place are input bytes whose '+' would become a space anyway. */
+static inline void move_run(char *s, const char *l, size_t n)
 {
-    unsigned char c = (unsigned char)*at;
-    if (c == '<' || c == '>' || c == '"') {
-        d->dirty = 1;
-        return 1;
+    const __m128i plus = _mm_set1_epi8('+'), flip = _mm_set1_epi8('+' ^ ' ');
+    if (l - s >= 16 || l == s) {
+        size_t i = 0;
+        do {
+            __m128i v = _mm_loadu_si128((const __m128i *)(l + i));
+            v = _mm_xor_si128(v, _mm_and_si128(_mm_cmpeq_epi8(v, plus), flip));
+            _mm_storeu_si128((__m128i *)(s + i), v);
+            i += 16;
+        } while (i < n);
+    } else {
+        for (size_t i = 0; i < n; ++i)
+            s[i] = l[i] == '+' ? ' ' : l[i];
     }
-    move_run(d, (size_t)(at - d->l));
-    switch (c) {
-    case '%': {
-        /* Digits missing at the end of the input count as '0'. */
-        ptrdiff_t rest = d->end - at - 1;
-        int hi = rest >= 1 ? hexval[(unsigned char)at[1]] : 0;
-        int lo = rest >= 2 ? hexval[(unsigned char)at[2]] : 0;
-        unsigned char z = (unsigned char)(hi * 16 + lo);
-        d->dirty |= needs_escape[z];
-        if (z == 0 && d->nul == NULL)
-            d->nul = d->s;
-        *d->s++ = (char)z;
-        d->l = at + (rest >= 2 ? 3 : rest + 1);
-        return 1;
-    }
-    case '=':
-        d->name = finish_piece(d);
-        *d->s++ = '\0';
-        break;
-    case '&': {
-        struct text value = finish_piece(d);
-        *d->s++ = '\0';
-        if (!store(d, value))
-            return 0;
-        break;
-    }
-    default: /* a zero byte in the input ends the text it is in */
-        if (d->nul == NULL)
-            d->nul = d->s;
-        *d->s++ = '\0';
-        d->l = at + 1;
-        return 1;
-    }
-    d->l = at + 1;
-    d->start = d->s;
-    return 1;
 }
 
 /* Decodes the blocks whose bytes (and two after them, for an escape)
- * have arrived, up to avail; all of the input when avail is its end. */
+ * have arrived, up to avail; all of the input when avail is its end.  The
+ * state lives in locals here: stores through char pointers would make the
+ * compiler reload it from the decoder after every output byte. */
 static void decode_upto(struct decoder *d, char *avail)
 {
-    int last = avail == d->end;
-    while (!d->stopped && (d->block + 64 + 2 <= avail || (last && d->block < d->end))) {
-        char *b = d->block;
+    char *const end = d->end;
+    char *l = d->l, *s = d->s, *nul = d->nul, *b = d->block;
+    uint32_t dirty = d->dirty;
+    int last = avail == end;
+    for (; !d->stopped && (b + 64 + 2 <= avail || (last && b < end)); b += 64) {
         uint64_t m = decode_mask(b);
-        if (d->end - b < 64)
-            m &= (1ULL << (d->end - b)) - 1;
-        if (d->l > b)
-            m &= ~0ULL << (d->l - b);
+        if (end - b < 64)
+            m &= (1ULL << (end - b)) - 1;
+        if (l > b)
+            m &= ~0ULL << (l - b);
         while (m != 0) {
-            if (!special(d, b + __builtin_ctzll(m))) {
-                return;
+            char *at = b + __builtin_ctzll(m);
+            unsigned char c = (unsigned char)*at;
+            if (c == '%') {
+                size_t n = (size_t)(at - l);
+                move_run(s, l, n);
+                s += n;
+                unsigned char z;
+                if (end - at > 2) {
+                    z = (unsigned char)(hexval[(unsigned char)at[1]] * 16 + hexval[(unsigned char)at[2]]);
+                    l = at + 3;
+                } else {
+                    /* Digits missing at the end of the input count as '0'. */
+                    int hi = end - at > 1 ? hexval[(unsigned char)at[1]] : 0;
+                    z = (unsigned char)(hi * 16);
+                    l = end;
+                }
+                dirty |= needs_escape[z];
+                if (z == 0 && nul == NULL)
+                    nul = s;
+                *s++ = (char)z;
+            } else if (c == '<' || c == '>' || c == '"') {
+                dirty = 1;
+            } else {
+                size_t n = (size_t)(at - l);
+                move_run(s, l, n);
+                s += n;
+                l = at + 1;
+                if (c == '\0') {
+                    /* A zero byte in the input ends the text it is in. */
+                    if (nul == NULL)
+                        nul = s;
+                    *s++ = '\0';
+                } else {
+                    struct text t = {d->start, (uint32_t)((nul != NULL ? nul : s) - d->start), dirty};
+                    *s++ = '\0';
+                    d->start = s;
+                    dirty = 0;
+                    nul = NULL;
+                    if (c == '=')
+                        d->name = t;
+                    else if (!store(d, t))
+                        break;
+                }
             }
             /* Bits of bytes consumed with an escape go too. */
-            ptrdiff_t done = d->l - b;
+            ptrdiff_t done = l - b;
             m &= m - 1;
             if (done >= 64)
                 m = 0;
             else if (done > 0)
                 m &= ~0ULL << done;
         }
-        d->block = b + 64;
     }
     if (last && !d->stopped) {
-        if (d->l < d->end)
-            move_run(d, (size_t)(d->end - d->l));
-        *d->s = '\0';
-        store(d, finish_piece(d));
+        if (l < end)
+            move_run(s, l, (size_t)(end - l));
+        s += end - l;
+        l = end;
+        *s = '\0';
+        struct text t = {d->start, (uint32_t)((nul != NULL ? nul : s) - d->start), dirty};
+        store(d, t);
     }
+    d->l = l;
+    d->s = s;
+    d->nul = nul;
+    d->dirty = dirty;
+    d->block = b;
 }
 
 /* ---- the listing: the map's order without the map ---- */
