@@ -85,9 +85,9 @@ function work_rows(  ns, shapes, sizes, i, j, c, v, f, s2, t, r, lim, ok, bad) {
       printf "%-10s %-8s %8.1f %8.1f %8.1f %8.1f %7.2f %7.2f %7.2f %8.1f %8.1f %7.1f %6s\n", shapes[i], sizename(sizes[j]), v / 1000, f / 1000, s2 / 1000, t / 1000, v / f, v / s2, v / t, r, mib(get(c, "floor", "rss")), lim, ok
     }
   }
-  print "(targets: vokt/floor at most 1.2, vokt/tee at most 2.5; vokt's peak memory at most the limit 1.1 x body + 16 MiB)"
+  print "(targets: vokt/floor at most 1.2, vokt/tee at most 2.5; peak memory of vokt at most the limit 1.1 x body + 16 MiB)"
   if (bad) {
-    print "!!! THE WORK FLOOR'S OUTPUT DIFFERS FROM vokt.cgi'S IN A ROW MARKED DIFFER: ITS RATIOS THERE MEAN NOTHING !!!"
+    print "!!! THE OUTPUT OF THE WORK FLOOR DIFFERS FROM THAT OF vokt.cgi IN A ROW MARKED DIFFER: ITS RATIOS THERE MEAN NOTHING !!!"
   }
 }
 function form_rows(  ps, k, kind, i, c, f, t, v) {
