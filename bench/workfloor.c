@@ -45,6 +45,7 @@
 typedef __m256i vec;
 #define VW 32
 #define vload(p) _mm256_loadu_si256((const __m256i *)(p))
+#define vstore(p, v) _mm256_storeu_si256((__m256i *)(p), v)
 #define veq(a, b) _mm256_cmpeq_epi8(a, b)
 #define vor(a, b) _mm256_or_si256(a, b)
 #define vset(c) _mm256_set1_epi8((char)(c))
@@ -54,6 +55,7 @@ typedef __m256i vec;
 typedef __m128i vec;
 #define VW 16
 #define vload(p) _mm_loadu_si128((const __m128i *)(p))
+#define vstore(p, v) _mm_storeu_si128((__m128i *)(p), v)
 #define veq(a, b) _mm_cmpeq_epi8(a, b)
 #define vor(a, b) _mm_or_si128(a, b)
 #define vset(c) _mm_set1_epi8((char)(c))
@@ -94,17 +96,22 @@ static void phase_end(int phase, double start)
 
 #define NIOV 1024
 #define LONGRUN 512
+#define STAGE (64 * 1024)
 
 static struct {
     struct iovec iov[NIOV];
     int n;
-    size_t used;
+    size_t used; /* bytes in stage */
+    size_t open; /* start of the stage's bytes not yet in an iovec */
     int failed;
-    char stage[64 * 1024];
+    char stage[STAGE + 128]; /* vector copies may write past used */
 } page;
+
+static void page_close_stage(void);
 
 static void page_flush(void)
 {
+    page_close_stage();
     struct iovec *v = page.iov;
     int n = page.n;
     while (n > 0 && !page.failed) {
@@ -127,7 +134,7 @@ static void page_flush(void)
         }
     }
     page.n = 0;
-    page.used = 0;
+    page.used = page.open = 0;
 }
 
 static void page_iov(const char *p, size_t n)
@@ -139,25 +146,34 @@ static void page_iov(const char *p, size_t n)
     ++page.n;
 }
 
+/* The gathered bytes since the last iovec become one. */
+static void page_close_stage(void)
+{
+    if (page.used > page.open) {
+        size_t from = page.open;
+        page.open = page.used;
+        page_iov(page.stage + from, page.used - from);
+    }
+}
+
+/* Room for n more gathered bytes (n <= STAGE). */
+static inline char *page_room(size_t n)
+{
+    if (n > STAGE - page.used)
+        page_flush();
+    return page.stage + page.used;
+}
+
 /* p must stay unchanged until the next page_flush when n >= LONGRUN. */
 static void page_put(const char *p, size_t n)
 {
-    if (n == 0)
-        return;
     if (n >= LONGRUN) {
+        page_close_stage();
         page_iov(p, n);
         return;
     }
-    if (n > sizeof page.stage - page.used)
-        page_flush();
-    char *to = page.stage + page.used;
-    memcpy(to, p, n);
+    memcpy(page_room(n), p, n);
     page.used += n;
-    struct iovec *last = page.n > 0 ? &page.iov[page.n - 1] : NULL;
-    if (last != NULL && (char *)last->iov_base + last->iov_len == to)
-        last->iov_len += n;
-    else
-        page_iov(to, n);
 }
 
 static void page_str(const char *s)
@@ -167,15 +183,9 @@ static void page_str(const char *s)
 
 /* ---- escaping ---- */
 
-static void page_entity(unsigned char c)
-{
-    switch (c) {
-    case '&': page_put("&amp;", 5); break;
-    case '<': page_put("&lt;", 4); break;
-    case '>': page_put("&gt;", 4); break;
-    default: page_put("&quot;", 6); break;
-    }
-}
+/* Entities padded to 8 bytes, indexed by the byte, with their lengths. */
+static char entity_text[256][8];
+static unsigned char entity_len[256];
 
 /* Bit i set where p[i] is one of & < > " or a zero byte, i < 64. */
 static inline uint64_t escape_mask(const char *p)
@@ -190,32 +200,60 @@ static inline uint64_t escape_mask(const char *p)
     return m;
 }
 
+/* A run of text onto the page: long ones in place, short ones copied a
+ * vector at a time (the source may be read up to a vector past its end). */
+static inline void page_run(const char *p, size_t n)
+{
+    if (n >= LONGRUN) {
+        page_close_stage();
+        page_iov(p, n);
+        return;
+    }
+    char *to = page_room(n);
+    for (size_t i = 0; i < n; i += VW)
+        vstore(to + i, vload(p + i));
+    page.used += n;
+}
+
 /* The first n bytes of p onto the page, escaped, up to a zero byte.
- * 1 when a zero byte ended the text.  Reads no byte beyond p + n. */
-static int page_escaped(const char *p, size_t n)
+ * 1 when a zero byte ended the text.  padded: up to 64 bytes after p + n
+ * may be read; else none is. */
+static int page_escaped(const char *p, size_t n, int padded)
 {
     const char *run = p, *end = p + n, *q = p;
-    for (; end - q >= 64; q += 64) {
-        for (uint64_t m = escape_mask(q); m != 0; m &= m - 1) {
+    for (; end - q >= 64 || (padded && q < end); q += 64) {
+        _mm_prefetch(q + 2048, _MM_HINT_T0); /* the decoded text is no longer in the cache */
+        uint64_t m = escape_mask(q);
+        if (end - q < 64)
+            m &= (1ULL << (end - q)) - 1;
+        for (; m != 0; m &= m - 1) {
             const char *at = q + __builtin_ctzll(m);
-            page_put(run, (size_t)(at - run));
-            if (*at == '\0')
+            unsigned char c = (unsigned char)*at;
+            if (padded)
+                page_run(run, (size_t)(at - run));
+            else
+                page_put(run, (size_t)(at - run));
+            if (c == '\0')
                 return 1;
-            page_entity((unsigned char)*at);
+            memcpy(page_room(8), entity_text[c], 8);
+            page.used += entity_len[c];
             run = at + 1;
         }
     }
     for (; q < end; ++q) {
         unsigned char c = (unsigned char)*q;
-        if (c == '&' || c == '<' || c == '>' || c == '"' || c == '\0') {
+        if (entity_len[c] != 0 || c == '\0') {
             page_put(run, (size_t)(q - run));
             if (c == '\0')
                 return 1;
-            page_entity(c);
+            page_put(entity_text[c], entity_len[c]);
             run = q + 1;
         }
     }
-    page_put(run, (size_t)(end - run));
+    if (padded)
+        page_run(run, (size_t)(end - run));
+    else
+        page_put(run, (size_t)(end - run));
     return 0;
 }
 
@@ -255,6 +293,12 @@ static void tables(void)
                                   : c >= 'A' && c <= 'F' ? c - 'A' + 10
                                                          : 0);
         needs_escape[c] = c == '&' || c == '<' || c == '>' || c == '"';
+    }
+    static const char *const ent[4] = {"&&amp;", "<&lt;", ">&gt;", "\"&quot;"};
+    for (int i = 0; i < 4; ++i) {
+        unsigned char c = (unsigned char)ent[i][0];
+        entity_len[c] = (unsigned char)strlen(ent[i] + 1);
+        memcpy(entity_text[c], ent[i] + 1, entity_len[c]);
     }
 }
 
@@ -345,15 +389,20 @@ static void decode_upto(struct decoder *d, char *avail)
     uint32_t dirty = d->dirty;
     int last = avail == end;
     for (; !d->stopped && (b + 64 + 2 <= avail || (last && b < end)); b += 64) {
+        _mm_prefetch(b + 2048, _MM_HINT_T0);
         uint64_t m = decode_mask(b);
         if (end - b < 64)
             m &= (1ULL << (end - b)) - 1;
         if (l > b)
             m &= ~0ULL << (l - b);
         while (m != 0) {
-            char *at = b + __builtin_ctzll(m);
+            unsigned k = (unsigned)__builtin_ctzll(m);
+            char *at = b + k;
             unsigned char c = (unsigned char)*at;
             if (c == '%') {
+                /* The escape and its two digits: their bits go (bits of
+                 * the next block are cleared there, by l). */
+                m &= ~(7ULL << k);
                 size_t n = (size_t)(at - l);
                 move_run(s, l, n);
                 s += n;
@@ -371,7 +420,10 @@ static void decode_upto(struct decoder *d, char *avail)
                 if (z == 0 && nul == NULL)
                     nul = s;
                 *s++ = (char)z;
-            } else if (c == '<' || c == '>' || c == '"') {
+                continue;
+            }
+            m &= m - 1;
+            if (c == '<' || c == '>' || c == '"') {
                 dirty = 1;
             } else {
                 size_t n = (size_t)(at - l);
@@ -395,13 +447,6 @@ static void decode_upto(struct decoder *d, char *avail)
                         break;
                 }
             }
-            /* Bits of bytes consumed with an escape go too. */
-            ptrdiff_t done = l - b;
-            m &= m - 1;
-            if (done >= 64)
-                m = 0;
-            else if (done > 0)
-                m &= ~0ULL << done;
         }
     }
     if (last && !d->stopped) {
@@ -441,7 +486,7 @@ static int pair_cmp(const void *x, const void *y)
 static void page_text(const struct text *t)
 {
     if (t->dirty)
-        page_escaped(t->p, t->len);
+        page_escaped(t->p, t->len, 1);
     else
         page_put(t->p, t->len);
 }
@@ -546,13 +591,13 @@ static struct request head(char **env, int dump, const char *path)
     char line[128];
     snprintf(line, sizeof line, "<H2>User-Information</H2>Ich bin effektiv Nutzer %d und pinsele daher in ", NOBODY);
     page_str(line);
-    page_escaped(path, strlen(path));
+    page_escaped(path, strlen(path), 0);
     page_str("<p>\n<H2>Die Environmentvariablen</H2>\n");
     size_t cap = 64 * 1024, used = 0;
     char *text = malloc(cap);
     for (char **e = env; *e != NULL; ++e) {
         size_t n = strlen(*e);
-        page_escaped(*e, n);
+        page_escaped(*e, n, 0);
         page_put("<p>\n", 4);
         while (text != NULL && cap - used < n + 16)
             text = realloc(text, cap *= 2);
@@ -614,7 +659,7 @@ static void body(struct request r, int dump)
         phase_end(P_DUMP, t0);
         t0 = phase_start();
         if (!echo_ended)
-            echo_ended = page_escaped(buf + have, (size_t)got);
+            echo_ended = page_escaped(buf + have, (size_t)got, 1);
         page_flush(); /* the page refers to bytes the decoder changes */
         phase_end(P_ECHO, t0);
         have += (size_t)got;
