@@ -3,17 +3,27 @@
 # namespace (bench/run.sh starts it with unshare -m).  Appends one line per
 # program and case to RESULTS:
 #   case label median_us q1_us q3_us median_maxrss_kib max_maxrss_kib minflt
-# or, for the web server, "rps label median q1 q3".
+# or, for the web server, "rps label median q1 q3", or, for the work
+# floor's byte comparison, "cmp case label same|DIFFERENT".
+# VOKT_BENCH_ONLY=req|body|form|web|work runs one section only.
 set -euo pipefail
 root=$1 out=$2 quick=$3
 res=$out/results.txt
-rm -f "$out"/rps.raw
+rm -f "$out"/rps.raw "$out"/phases.txt
+only=${VOKT_BENCH_ONLY:-}
+
+# section NAME: true when the section is to run.
+section() {
+  [ -z "$only" ] || [ "$only" = "$1" ]
+}
 
 vokt=$root/build-bench/vokt.cgi
 dyn=$root/build-bench-dyn/vokt.cgi
 floor=$root/build-bench/bench/floor.cgi
 runner=$root/build-bench/bench/bench_runner
 memfloor=$root/build-bench/bench/memfloor
+workfloor=$root/build-bench/bench/workfloor
+workfloor_sse2=$root/build-bench/bench/workfloor-sse2
 
 # Our own /tmp: every dump file of the run lands here and is gone with the
 # namespace.  Room for a 256 MiB body, its dump, tee's copy and some more.
@@ -79,6 +89,7 @@ post_env() {
   echo "CONTENT_LENGTH=$1"
 }
 
+if section req; then
 echo "per-request cost" >&2
 as_nobody "$runner" body 1024 pairs /tmp/in/post1k
 post_env 1024 >/tmp/in/env.post1k
@@ -90,7 +101,9 @@ progs=("floor=$floor" "static=$vokt" "dynamic=$dyn")
 measure req:get 2000 /tmp/in/env.get /tmp/in/empty "${progs[@]}"
 measure req:post1k 2000 /tmp/in/env.post1k /tmp/in/post1k "${progs[@]}"
 measure req:env100 2000 /tmp/in/env.env100 /tmp/in/empty "${progs[@]}"
+fi
 
+if section body; then
 echo "POST bodies" >&2
 for size in 1024 65536 1048576 16777216 268435456; do
   case $size in
@@ -107,7 +120,58 @@ for size in 1024 65536 1048576 16777216 268435456; do
     rm -f /tmp/in/body /tmp/teedump /tmp/cgidump65534
   done
 done
+fi
 
+if section work; then
+echo "large bodies against the work floor" >&2
+# check CASE ENVFILE BODY: the work floor's page, dump, dump mode and exit
+# status must equal vokt.cgi's, or its times mean nothing.  The verdict
+# goes into the results; a difference is reported at once and makes
+# bench/run.sh fail at its end.
+check() {
+  local case=$1 envf=$2 body=$3 rv=0 label prog st verdict
+  as_nobody "$runner" exec "$envf" "$vokt" <"$body" >/tmp/in/page.vokt || rv=$?
+  mv /tmp/cgidump65534 /tmp/in/dump.vokt
+  for label in floor sse2; do
+    prog=$workfloor
+    [ "$label" = sse2 ] && prog=$workfloor_sse2
+    set +e
+    as_nobody "$runner" exec "$envf" "$prog" <"$body" | cmp - /tmp/in/page.vokt >&2
+    st=("${PIPESTATUS[@]}")
+    set -e
+    verdict=same
+    if [ "${st[0]}" != "$rv" ] || [ "${st[1]}" != 0 ] || ! cmp /tmp/cgidump65534 /tmp/in/dump.vokt >&2 ||
+       [ "$(stat -c %a /tmp/cgidump65534)" != "$(stat -c %a /tmp/in/dump.vokt)" ]; then
+      verdict=DIFFERENT
+      echo "!!! $case: $label's page or dump DIFFERS from vokt.cgi's (status ${st[0]} against $rv)" >&2
+    fi
+    echo "cmp $case $label $verdict" >>"$res"
+    rm -f /tmp/cgidump65534
+  done
+  rm -f /tmp/in/page.vokt /tmp/in/dump.vokt
+}
+for size in 67108864 268435456; do
+  n=11
+  [ "$size" = 268435456 ] && n=7
+  [ "$quick" = 1 ] && n=3
+  post_env "$size" >/tmp/in/env.work
+  { cat /tmp/in/env.work; echo WORKFLOOR_PHASES=1; } >/tmp/in/env.phases
+  for shape in field pairs1000 pairs10000; do
+    as_nobody "$runner" body "$size" "$shape" /tmp/in/body
+    check "work:$shape:$size" /tmp/in/env.work /tmp/in/body
+    # runner directly: n is already the count for --quick.
+    as_nobody "$runner" time "$n" /tmp/in/env.work /tmp/in/body "vokt=$vokt" "floor=$workfloor" \
+      "sse2=$workfloor_sse2" "tee=/usr/bin/tee /tmp/teedump" | sed "s/^/work:$shape:$size /" >>"$res"
+    echo "  work:$shape:$size done" >&2
+    # The work floor's phases, once, for a breakdown of where time goes.
+    echo "work:$shape:$size" >>"$out"/phases.txt
+    as_nobody "$runner" exec /tmp/in/env.phases "$workfloor" </tmp/in/body 2>>"$out"/phases.txt >/dev/null
+    rm -f /tmp/in/body /tmp/teedump /tmp/cgidump65534
+  done
+done
+fi
+
+if section form; then
 echo "forms" >&2
 for pairs in 10 100 1000 10000; do
   for kind in ordinary bucket; do
@@ -122,6 +186,9 @@ for pairs in 10 100 1000 10000; do
       "floor=$floor" "tee=/usr/bin/tee /tmp/teedump" "vokt=$vokt"
   done
 done
+fi
+
+section web || exit 0
 
 echo "lighttpd with wrk" >&2
 port=18080

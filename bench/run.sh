@@ -4,6 +4,9 @@
 #
 #   bash bench/run.sh            full run (about 5 minutes)
 #   bash bench/run.sh --quick    fewer repetitions, for a first look
+#   VOKT_BENCH_ONLY=work bash bench/run.sh --quick
+#                                one section only: req, body, work (large
+#                                bodies against the work floor), form, web
 #
 # Needs root: the programs run in a private mount namespace with a tmpfs of
 # their own over /tmp, as user nobody, so every dump file lands there and
@@ -42,7 +45,7 @@ fi
 # build for comparison.
 jobs=$(nproc)
 cmake -B build-bench -DVOKT_BENCH=ON -DVOKT_TESTS=OFF >/dev/null
-cmake --build build-bench -j"$jobs" --target vokt.cgi floor.cgi memfloor bench_runner micro_bench >/dev/null
+cmake --build build-bench -j"$jobs" --target vokt.cgi floor.cgi memfloor workfloor workfloor-sse2 bench_runner micro_bench >/dev/null
 cmake -B build-bench-dyn -DVOKT_STATIC=OFF -DVOKT_TESTS=OFF >/dev/null
 cmake --build build-bench-dyn -j"$jobs" --target vokt.cgi >/dev/null
 
@@ -59,7 +62,16 @@ rm -f "$out"/results.txt
 unshare -m --propagation private bash bench/measure.sh "$root" "$out" "$quick"
 
 bash bench/table.sh "$out"/results.txt "$out"/machine.txt | tee "$out"/table.txt
-if command -v gnuplot >/dev/null; then
+if [ -s "$out"/phases.txt ]; then
+  echo
+  echo "Work floor, time by phase (ms, one run each; pieces of 1 MiB, so read, dump, echo and decode interleave):"
+  cat "$out"/phases.txt
+fi
+if command -v gnuplot >/dev/null && grep -q "^body:" "$out"/results.txt; then
   bash bench/plot.sh "$out"/results.txt "$out"
   echo "plots: $out/*.png"
+fi
+if grep -q ' DIFFERENT$' "$out"/results.txt; then
+  echo "bench/run.sh: the work floor's page or dump differs from vokt.cgi's (see above): its ratios mean nothing" >&2
+  exit 1
 fi

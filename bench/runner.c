@@ -11,7 +11,13 @@
  *   runner body SIZE SHAPE FILE
  *       SIZE bytes of urlencoded form data: SHAPE "pairs" (name=value&...,
  *       with escapes) or "field" (one field whose value is a long escaped
- *       text, as a file sent urlencoded).
+ *       text, as a file sent urlencoded) or "pairsN" (N pairs with distinct
+ *       names spread over the map's buckets, each value a long escaped text
+ *       of about SIZE/N bytes).
+ *   runner exec ENVFILE /path/prog arg...
+ *       Replaces itself with the program, given exactly the environment of
+ *       ENVFILE; standard input and output stay as they are (for the
+ *       bench's byte-for-byte comparison of pages and dumps).
  *   runner form N KIND FILE
  *       N pairs; KIND "ordinary" (names spread over the map's buckets) or
  *       "bucket" (every name in the same bucket, ascending: each insert
@@ -140,6 +146,28 @@ static double run_once(struct cmd *c, char **envp, const char *stdinfile, long *
     return (double)(t1.tv_sec - t0.tv_sec) * 1e6 + (double)(t1.tv_nsec - t0.tv_nsec) / 1e3;
 }
 
+/* The environment of ENVFILE, one entry a line, ended by a null entry. */
+static char **read_env(const char *path)
+{
+    size_t envlen;
+    char *envtext = read_all(path, &envlen);
+    static char *envp[MAXENV + 1];
+    int ne = 0;
+    for (char *t = strtok(envtext, "\n"); t != NULL && ne < MAXENV; t = strtok(NULL, "\n"))
+        envp[ne++] = t;
+    envp[ne] = NULL;
+    return envp;
+}
+
+static int do_exec(int argc, char **argv)
+{
+    if (argc < 4)
+        return 2;
+    execve(argv[3], argv + 3, read_env(argv[2]));
+    die(argv[3]);
+    return 2;
+}
+
 static int do_time(int argc, char **argv)
 {
     if (argc < 6)
@@ -147,13 +175,7 @@ static int do_time(int argc, char **argv)
     int reps = atoi(argv[2]);
     if (reps < 1 || reps > MAXREPS)
         return 2;
-    size_t envlen;
-    char *envtext = read_all(argv[3], &envlen);
-    static char *envp[MAXENV + 1];
-    int ne = 0;
-    for (char *t = strtok(envtext, "\n"); t != NULL && ne < MAXENV; t = strtok(NULL, "\n"))
-        envp[ne++] = t;
-    envp[ne] = NULL;
+    char **envp = read_env(argv[3]);
     int nc = argc - 5;
     if (nc > MAXCMD)
         return 2;
@@ -193,6 +215,41 @@ static void out_close(FILE *f)
         die("write");
 }
 
+/* A line of German text with umlauts and separators, as a browser
+ * encodes it: the decoder meets plain bytes, '+' and %XX escapes. */
+static const char text[] = "Gr%FC%DFe+aus+M%FCnchen%2C+Stra%DFe+%26+Platz+Nr.+7%3A+%22gut%22+%3D+ok%21+";
+
+/* Writes exactly len bytes of the escaped text: whole copies of it, then
+ * plain letters, so that no escape is cut. */
+static void fill_text(FILE *f, long long len)
+{
+    long long k = (long long)sizeof text - 1;
+    for (; len >= k; len -= k)
+        fwrite(text, 1, (size_t)k, f);
+    for (; len > 0; --len)
+        fputc('x', f);
+}
+
+/* N pairs of exactly size bytes together: names as in an ordinary form
+ * (first and last letters varied, all distinct), values escaped text. */
+static int body_pairs(FILE *f, long long size, long n)
+{
+    static const char first[] = "abcdefghijklmnopqrstuvwxyz";
+    long long per = size / n, done = 0;
+    char name[64];
+    for (long i = 0; i < n; ++i) {
+        int len = snprintf(name, sizeof name, "%s%cfeld%ld%c=", i > 0 ? "&" : "", first[i % 26], i,
+                           first[(i / 26) % 26]);
+        long long piece = i + 1 < n ? per : size - done;
+        if (piece < len)
+            return 2;
+        fwrite(name, 1, (size_t)len, f);
+        fill_text(f, piece - len);
+        done += piece;
+    }
+    return 0;
+}
+
 static int do_body(int argc, char **argv)
 {
     if (argc != 5)
@@ -200,10 +257,12 @@ static int do_body(int argc, char **argv)
     long long size = atoll(argv[2]);
     int field = strcmp(argv[3], "field") == 0;
     FILE *f = out_open(argv[4]);
-    /* A line of German text with umlauts and separators, as a browser
-     * encodes it: the decoder meets plain bytes, '+' and %XX escapes. */
-    static const char text[] =
-        "Gr%FC%DFe+aus+M%FCnchen%2C+Stra%DFe+%26+Platz+Nr.+7%3A+%22gut%22+%3D+ok%21+";
+    if (strncmp(argv[3], "pairs", 5) == 0 && argv[3][5] != '\0') {
+        long n = atol(argv[3] + 5);
+        int rc = n > 0 ? body_pairs(f, size, n) : 2;
+        out_close(f);
+        return rc;
+    }
     char piece[256];
     long long n = 0;
     long i = 0;
@@ -272,9 +331,12 @@ int main(int argc, char **argv)
         rc = do_body(argc, argv);
     else if (argc >= 2 && strcmp(argv[1], "form") == 0)
         rc = do_form(argc, argv);
+    else if (argc >= 2 && strcmp(argv[1], "exec") == 0)
+        rc = do_exec(argc, argv);
     if (rc == 2)
         fprintf(stderr, "usage: runner time REPS ENVFILE STDINFILE 'label=prog args' ...\n"
-                        "       runner body SIZE pairs|field FILE\n"
-                        "       runner form N ordinary|bucket FILE\n");
+                        "       runner body SIZE pairs|field|pairsN FILE\n"
+                        "       runner form N ordinary|bucket FILE\n"
+                        "       runner exec ENVFILE /path/prog arg...\n");
     return rc;
 }
