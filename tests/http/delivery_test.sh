@@ -3,7 +3,7 @@
 # into the program while it waits for the page (Apache's mod_cgid writes
 # the whole body before it reads any output):
 #
-#   delivery_test.sh apache|lighttpd PATH/TO/vokt.cgi
+#   delivery_test.sh apache|lighttpd|nginx PATH/TO/vokt.cgi
 #
 # - large headers with a body: the page (five times the headers' size) must
 #   not be written while the body is unread, or both sides wait;
@@ -15,13 +15,9 @@ export LC_ALL=C
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/servers.sh"
 
-server=${1:?apache or lighttpd}
+server=${1:?apache, lighttpd or nginx}
 cgi=${2:?path to vokt.cgi}
-case $server in
-    lighttpd) require_root_and lighttpd ;;
-    apache)   require_root_and apache2 ;;
-    *) echo "unknown server $server" >&2; exit 2 ;;
-esac
+require_server "$server"
 
 sandbox_create "$cgi"
 trap sandbox_remove EXIT

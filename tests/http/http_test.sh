@@ -14,23 +14,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 server=${1:?lighttpd, apache or nginx}
 cgi=${2:?path to vokt.cgi}
-case $server in
-    lighttpd) require_root_and lighttpd ;;
-    apache)   require_root_and apache2 ;;
-    nginx)    require_root_and nginx fcgiwrap ;;
-    *) echo "unknown server $server" >&2; exit 2 ;;
-esac
+require_server "$server"
 
 sandbox_create "$cgi"
-# VOKT_HTTP_KEEP=1 keeps the sandbox (pages, dumps, logs) for a look.
-keep_or_remove() {
-    if [ -n "${VOKT_HTTP_KEEP:-}" ]; then
-        server_stop
-        echo "# kept $SANDBOX"
-    else
-        sandbox_remove
-    fi
-}
 trap keep_or_remove EXIT
 server_start "$server" || exit 1
 echo "# $server on $BASE, sandbox $SANDBOX"

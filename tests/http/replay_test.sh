@@ -16,21 +16,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 server=${1:?lighttpd or apache}
 cgi=${2:?path to vokt.cgi}
 replay=${3:?path to vokt-replay}
-case $server in
-    lighttpd) require_root_and lighttpd ;;
-    apache)   require_root_and apache2 ;;
-    *) echo "unknown server $server" >&2; exit 2 ;;
-esac
+require_server "$server"
 
 sandbox_create "$cgi"
-keep_or_remove() {
-    if [ -n "${VOKT_HTTP_KEEP:-}" ]; then
-        server_stop
-        echo "# kept $SANDBOX"
-    else
-        sandbox_remove
-    fi
-}
 trap keep_or_remove EXIT
 server_start "$server" || exit 1
 if [ "$server" = apache ]; then

@@ -326,3 +326,25 @@ serve_sh_start() {
         exit 1
     fi
 }
+
+# require_server lighttpd|apache|nginx: skips (77) unless run as root with
+# that server installed.
+require_server() {
+    case $1 in
+        lighttpd) require_root_and lighttpd ;;
+        apache)   require_root_and apache2 ;;
+        nginx)    require_root_and nginx fcgiwrap ;;
+        *) echo "unknown server $1" >&2; exit 2 ;;
+    esac
+}
+
+# keep_or_remove, the scripts' EXIT trap: with VOKT_HTTP_KEEP=1 the sandbox
+# (pages, dumps, logs) stays for a look, else it goes.
+keep_or_remove() {
+    if [ -n "${VOKT_HTTP_KEEP:-}" ]; then
+        server_stop
+        echo "# kept $SANDBOX"
+    else
+        sandbox_remove
+    fi
+}

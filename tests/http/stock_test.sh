@@ -18,12 +18,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 server=${1:?lighttpd, apache or nginx}
 cgi=${2:?path to vokt.cgi}
-case $server in
-    lighttpd) require_root_and lighttpd ;;
-    apache)   require_root_and apache2 ;;
-    nginx)    require_root_and nginx fcgiwrap ;;
-    *) echo "unknown server $server" >&2; exit 2 ;;
-esac
+require_server "$server"
 for d in /var/www /usr/lib/cgi-bin; do
     if [ ! -d "$d" ]; then
         echo "skipped: $d is missing (the place inside the namespace is bound over it)"; exit 77
