@@ -97,7 +97,7 @@ TEST(Varmap, TakenOverBufferMixesWithCopies)
     Varmap m;
     auto *puffer = static_cast<char *>(std::malloc(16));
     ASSERT_NE(puffer, nullptr);
-    std::memcpy(puffer, "a\0" "1\0" "b\0" "2\0" "3", 9);
+    std::memcpy(puffer, "a\0" "1\0" "b\0" "2\0" "3", 10);
     ASSERT_TRUE(m.uebernimm(puffer));
     EXPECT_EQ(m.insert_ohne_kopie(puffer, puffer + 2), 1);
     EXPECT_EQ(m["a"], puffer + 2) << "not copied";
