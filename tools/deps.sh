@@ -17,6 +17,8 @@ PACKAGES=(
   lighttpd apache2 nginx-light fcgiwrap curl chromium nodejs
   # the library's package files and the Debian package (tools/package.sh)
   pkgconf dpkg-dev lintian
+  # an account database beyond /etc/passwd, for the home-directory tests
+  libnss-extrausers
 )
 # npm comes with some builds of nodejs; Debian packages it apart.
 command -v npm >/dev/null || PACKAGES+=(npm)
