@@ -121,6 +121,7 @@ alias.url = ( "/cgi-bin/" => "$CGI_DIR/" )
 EOF
 }
 
+# APACHE_EXTRA: further lines for the configuration, if a test wants them.
 write_apache_conf() {
     local port=$1 d=$SANDBOX m=/usr/lib/apache2/modules
     cat >"$d/run/httpd.conf" <<EOF
@@ -153,6 +154,7 @@ ScriptAlias /cgi-bin/ "$CGI_DIR/"
 <Directory "$CGI_DIR">
     Require all granted
 </Directory>
+${APACHE_EXTRA:-}
 EOF
 }
 
