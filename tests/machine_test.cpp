@@ -153,7 +153,7 @@ TEST_F(Machine, KilledDuringAStalledBodyKeepsWhatArrived)
 }
 
 // Memory that runs out does not cost the dump.
-TEST_F(Machine, OutOfMemoryKeepsTheDumpWholeAndReportsTheVariable)
+TEST_F(Machine, OutOfMemoryKeepsTheDumpWhole)
 {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the sanitizer runtime needs more address space than the limit leaves";
