@@ -26,13 +26,21 @@ const char TRANSFER_ENCODING[] = "HTTP_TRANSFER_ENCODING=";
 // The user whose dump always goes to /tmp, whatever home it has.
 constexpr int NOBODY = 65534;
 
+// What the environment announces as a body.
+struct Ankuendigung {
+    int inhaltlang = 0;
+    bool hat_laenge = false; // a CONTENT_LENGTH entry was seen
+    bool chunked = false;    // the body comes in chunks of unknown total
+    // Without any CONTENT_LENGTH a chunked upload (as Apache hands it
+    // over) is read to the end of the input.
+    bool bis_ende() const { return !hat_laenge && chunked; }
+};
+
 struct Zustand {
     int post = 0;
     char *querystring = nullptr;
     int querystringlen = 0;
-    int inhaltlang = 0;
-    bool hat_laenge = false; // a CONTENT_LENGTH entry was seen
-    bool chunked = false;    // the body comes in chunks of unknown total
+    Ankuendigung an;
     Dumpdatei dump;
 };
 
@@ -85,19 +93,19 @@ bool nennt_chunked(const char *wert)
     return false;
 }
 
-// What the whole environment announces as a body: its last CONTENT_LENGTH,
-// or, without one, chunked delivery.
-void lies_ankuendigung(Zustand &z, char **env)
+// Takes a CONTENT_LENGTH or HTTP_TRANSFER_ENCODING entry into a.  True
+// for a CONTENT_LENGTH entry (*zu_gross when its value was cut); the
+// Transfer-Encoding entry counts as any other entry besides.
+bool kuendigt_an(Ankuendigung &a, char *entry, bool *zu_gross)
 {
-    for (char **e = env; *e != nullptr; ++e) {
-        bool zu_gross = false;
-        if (std::strncmp(*e, CONTENT_LENGTH, 14) == 0) {
-            z.inhaltlang = zahl(wert(*e, 14), &zu_gross);
-            z.hat_laenge = true;
-        } else if (std::strncmp(*e, TRANSFER_ENCODING, sizeof TRANSFER_ENCODING - 1) == 0) {
-            z.chunked = nennt_chunked(*e + sizeof TRANSFER_ENCODING - 1);
-        }
+    if (std::strncmp(entry, CONTENT_LENGTH, 14) == 0) {
+        a.inhaltlang = zahl(wert(entry, 14), zu_gross);
+        a.hat_laenge = true;
+        return true;
     }
+    if (std::strncmp(entry, TRANSFER_ENCODING, sizeof TRANSFER_ENCODING - 1) == 0)
+        a.chunked = nennt_chunked(entry + sizeof TRANSFER_ENCODING - 1);
+    return false;
 }
 
 // The page goes out and the process ends; the dump holds what it has.
@@ -117,11 +125,14 @@ void lies_ankuendigung(Zustand &z, char **env)
     html_text(methode);
     std::fputs("<p>\n", stdout);
     html_ende();
-    Zustand ankuendigung;
-    lies_ankuendigung(ankuendigung, env);
-    bool bis_ende = !ankuendigung.hat_laenge && ankuendigung.chunked;
-    if (bis_ende || ankuendigung.inhaltlang > 0)
-        verwirf_inhalt(static_cast<std::size_t>(ankuendigung.inhaltlang > 0 ? ankuendigung.inhaltlang : 0), bis_ende);
+    // The whole environment counts: entries after this one too.
+    Ankuendigung a;
+    for (char **e = env; *e != nullptr; ++e) {
+        bool zu_gross = false;
+        kuendigt_an(a, *e, &zu_gross);
+    }
+    if (a.bis_ende() || a.inhaltlang > 0)
+        verwirf_inhalt(static_cast<std::size_t>(a.inhaltlang > 0 ? a.inhaltlang : 0), a.bis_ende());
     beende(z);
 }
 
@@ -146,21 +157,14 @@ void klassifiziere(Zustand &z, Varmap *erg, char **env, char *entry, int options
             z.post = 0;
         else
             methodenfehler(z, env, methode);
-    } else if (std::strncmp(entry, CONTENT_LENGTH, 14) == 0) {
-        bool zu_gross = false;
-        const char *text = wert(entry, 14);
-        z.inhaltlang = zahl(text, &zu_gross);
-        z.hat_laenge = true;
+    } else if (bool zu_gross = false; kuendigt_an(z.an, entry, &zu_gross)) {
         if (zu_gross)
-            cgi_usererror("L\xE4nge des Inhalts zu gro\xDF: %s", text);
+            cgi_usererror("L\xE4nge des Inhalts zu gro\xDF: %s", wert(entry, 14));
     } else if (std::strncmp(entry, QUERY_STRING, 12) == 0) {
         z.querystring = wert(entry, 12);
         z.querystringlen = static_cast<int>(std::strlen(z.querystring));
-    } else {
-        if (std::strncmp(entry, TRANSFER_ENCODING, sizeof TRANSFER_ENCODING - 1) == 0)
-            z.chunked = nennt_chunked(entry + sizeof TRANSFER_ENCODING - 1);
-        if (options & GCV_ENVVARS)
-            als_variable(erg, entry);
+    } else if (options & GCV_ENVVARS) {
+        als_variable(erg, entry);
     }
 }
 
@@ -201,16 +205,14 @@ void dump_beginnen(Zustand &z)
 void post_inhalt(Zustand &z, Varmap *erg, int options)
 {
     if (options & GCV_DEBUGL1)
-        std::fprintf(stdout, "L\xE4nge des Inhalts:%d\n", z.inhaltlang);
+        std::fprintf(stdout, "L\xE4nge des Inhalts:%d\n", z.an.inhaltlang);
     static char leer[1];
     Inhalt in;
-    // Without any CONTENT_LENGTH a chunked upload (as Apache hands it
-    // over) is read to the end of the input.
-    bool bis_ende = !z.hat_laenge && z.chunked;
-    if (z.inhaltlang < 0)
-        cgi_usererror("Ung\xFCltige L\xE4nge des Inhalts: %d", z.inhaltlang);
+    bool bis_ende = z.an.bis_ende();
+    if (z.an.inhaltlang < 0)
+        cgi_usererror("Ung\xFCltige L\xE4nge des Inhalts: %d", z.an.inhaltlang);
     else
-        in = lies_inhalt(bis_ende ? INT_MAX : static_cast<std::size_t>(z.inhaltlang), bis_ende, z.dump);
+        in = lies_inhalt(bis_ende ? INT_MAX : static_cast<std::size_t>(z.an.inhaltlang), bis_ende, z.dump);
     z.dump.schliesse();
     seite_freigeben();
     char *puffer = in.puffer != nullptr ? in.puffer : leer;
@@ -247,7 +249,7 @@ int getcgienv(Varmap *erg, char **env, int options)
         z.dump.zeile(*e);
         klassifiziere(z, erg, env, *e, options);
     }
-    z.dump.laenge(z.inhaltlang);
+    z.dump.laenge(z.an.inhaltlang);
     z.dump.leeren();
     if (z.post == 1)
         post_inhalt(z, erg, options);
@@ -260,8 +262,6 @@ int getcgienv(Varmap *erg, char **env, int options)
 
 namespace {
 
-// Stores one decoded pair unless the call has stored its share already;
-// the first pair beyond it is reported.  False: decode no further.
 // The decoding of one call: its map, how many pairs it stored, and whether
 // the texts stay in the buffer, which the map has taken over.
 struct Zerlegung {
@@ -270,6 +270,8 @@ struct Zerlegung {
     int paare = 0;
 };
 
+// Stores one decoded pair unless the call has stored its share already;
+// the first pair beyond it is reported.  False: decode no further.
 bool speichere(Zerlegung &z, char *name, char *wert)
 {
     if (z.paare == MAXPAARE) {

@@ -17,8 +17,8 @@ class Varmapiter;
 class Varmap {
 public:
     struct elem_t {
-        char *name;  // own copy of the variable's name
-        char *val;   // own copy of the value
+        char *name;  // the variable's name: a copy, or see eigen
+        char *val;   // its value: a copy, or see eigen
         elem_t *nxt; // next entry of the same bucket, null at the end
         // Which of the two texts are this entry's own copies; the others
         // lie in a buffer the map took over (see uebernimm).

@@ -73,3 +73,12 @@ dump_is_one_record() {
     [ "$(head -c "-$n" "$DUMP" | tail -n1)" = "*$n" ] || return 1
     ends_with "$DUMP" "$body"
 }
+
+# concurrent_dump: after concurrent POSTs whose bodies are $W/c<N>.body and
+# whose requests carry the header X-Nr: N, the dump is exactly one of them,
+# whole.
+concurrent_dump() {
+    local k
+    k=$(grep -a '^HTTP_X_NR=' "$DUMP" | sed 's/.*=//')
+    [ -n "$k" ] && [ "$(grep -a -c '^HTTP_X_NR=' "$DUMP")" -eq 1 ] && dump_is_one_record "$W/c$k.body"
+}

@@ -186,11 +186,6 @@ concurrent_pages() {
     done
     [ "$ok" -eq 50 ]
 }
-concurrent_dump() {
-    local k
-    k=$(grep -a '^HTTP_X_NR=' "$DUMP" | sed 's/.*=//')
-    [ -n "$k" ] && [ "$(grep -a -c '^HTTP_X_NR=' "$DUMP")" -eq 1 ] && dump_is_one_record "$W/c$k.body"
-}
 check "50 concurrent POSTs: every response is whole and shows its own body" concurrent_pages
 check "50 concurrent POSTs: the dump is exactly one of the records, whole" concurrent_dump
 

@@ -101,11 +101,6 @@ concurrent_pages() {
     done
     [ "$ok" -eq 10 ]
 }
-concurrent_dump() {
-    local k
-    k=$(grep -a '^HTTP_X_NR=' "$DUMP" | sed 's/.*=//')
-    [ -n "$k" ] && [ "$(grep -a -c '^HTTP_X_NR=' "$DUMP")" -eq 1 ] && dump_is_one_record "$W/c$k.body"
-}
 check "10 concurrent POSTs: every page is whole and its own" concurrent_pages
 check "10 concurrent POSTs: the dump is one record, whole" concurrent_dump
 
