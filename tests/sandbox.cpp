@@ -50,24 +50,56 @@ std::vector<char *> pointers(std::vector<std::string> &texts)
     return p;
 }
 
-// In the child: private mounts, the user, the descriptors, then exec.
 bool bind_if_there(const std::string &from, const char *to)
 {
     return access(from.c_str(), F_OK) != 0 || mount(from.c_str(), to, nullptr, MS_BIND, nullptr) == 0;
 }
 
-[[noreturn]] void child(const std::string &dir, const Request &r, int in, int out, int err)
+// Everything the child needs, made before the fork: other threads (the
+// feeders) may hold the allocator's lock at that moment, so the child must
+// not allocate.
+struct Start {
+    std::string passwd, nsswitch, extrausers, tmp;
+    int prog = -1;  // the program, opened before /tmp is replaced in the child
+    bool wrapped = false;
+    std::vector<std::string> argv, env;
+    std::vector<char *> argp, envp;
+};
+
+// The program is opened here: a build folder below /tmp is hidden in the
+// child's namespace, the open file is not.  VOKT_WRAPPER in the test's
+// environment: a command, words split at spaces, that runs the program
+// (valgrind, say) with the same arguments and environment; the wrapper (a
+// system program, seen in the namespace) is given the program as
+// /proc/self/fd/N of the open file.
+void prepare(Start &st, const std::string &dir, const Request &r)
 {
-    // The program is opened before /tmp is replaced: a build folder below
-    // /tmp is hidden in the namespace, the open file is not.
-    int prog = open(VOKT_CGI, O_PATH | O_CLOEXEC);
-    if (prog < 0)
+    st.passwd = dir + "/passwd";
+    st.nsswitch = dir + "/nsswitch.conf";
+    st.extrausers = dir + "/extrausers";
+    st.tmp = dir + "/tmp";
+    st.prog = open(VOKT_CGI, O_PATH | O_CLOEXEC);
+    const char *wrapper = std::getenv("VOKT_WRAPPER");
+    std::istringstream words(wrapper != nullptr ? wrapper : "");
+    for (std::string w; words >> w;)
+        st.argv.push_back(w);
+    st.wrapped = !st.argv.empty();
+    st.argv.push_back(st.wrapped ? "/proc/self/fd/" + std::to_string(st.prog) : std::string(VOKT_CGI));
+    st.argv.insert(st.argv.end(), r.args.begin(), r.args.end());
+    st.env = r.env;
+    st.argp = pointers(st.argv);
+    st.envp = pointers(st.env);
+}
+
+// In the child: private mounts, the user, the descriptors, then exec.
+[[noreturn]] void child(const Start &st, const Request &r, int in, int out, int err)
+{
+    if (st.prog < 0)
         _exit(127);
     if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        mount((dir + "/passwd").c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0 ||
-        !bind_if_there(dir + "/nsswitch.conf", "/etc/nsswitch.conf") ||
-        !bind_if_there(dir + "/extrausers", "/var/lib/extrausers") ||
-        mount((dir + "/tmp").c_str(), "/tmp", nullptr, MS_BIND, nullptr) != 0)
+        mount(st.passwd.c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0 ||
+        !bind_if_there(st.nsswitch, "/etc/nsswitch.conf") || !bind_if_there(st.extrausers, "/var/lib/extrausers") ||
+        mount(st.tmp.c_str(), "/tmp", nullptr, MS_BIND, nullptr) != 0)
         _exit(125);
     if (r.no_dev && mount("none", "/dev", "tmpfs", 0, "size=4k") != 0)
         _exit(125);
@@ -87,7 +119,7 @@ bool bind_if_there(const std::string &from, const char *to)
     dup2(out, 1);
     dup2(err, 2);
     for (int fd = 3; fd < 1024; ++fd)
-        if (fd != prog)
+        if (fd != st.prog)
             close(fd);
     if (r.close_stdout)
         close(1);
@@ -104,27 +136,12 @@ bool bind_if_there(const std::string &from, const char *to)
     }
     if (chdir("/") != 0)
         _exit(124);
-    // VOKT_WRAPPER in the test's environment: a command, words split at
-    // spaces, that runs the program (valgrind, say) with the same arguments
-    // and environment.  The wrapper (a system program, seen in the
-    // namespace) is given the program as /proc/self/fd/N of the open file.
-    std::vector<std::string> argv;
-    const char *wrapper = std::getenv("VOKT_WRAPPER");
-    std::istringstream words(wrapper != nullptr ? wrapper : "");
-    for (std::string w; words >> w;)
-        argv.push_back(w);
-    bool wrapped = !argv.empty();
-    argv.push_back(wrapped ? "/proc/self/fd/" + std::to_string(prog) : std::string(VOKT_CGI));
-    argv.insert(argv.end(), r.args.begin(), r.args.end());
-    std::vector<std::string> env = r.env;
-    auto argp = pointers(argv);
-    auto envp = pointers(env);
     char *none[] = {nullptr};
-    if (wrapped) {
-        fcntl(prog, F_SETFD, 0);  // the wrapper opens it by that name
-        execve(argp[0], argp.data(), envp.data());
+    if (st.wrapped) {
+        fcntl(st.prog, F_SETFD, 0);  // the wrapper opens it by that name
+        execve(st.argp[0], st.argp.data(), st.envp.data());
     } else {
-        execveat(prog, "", r.no_argv0 ? none : argp.data(), envp.data(), AT_EMPTY_PATH);
+        execveat(st.prog, "", r.no_argv0 ? none : st.argp.data(), st.envp.data(), AT_EMPTY_PATH);
     }
     _exit(127);
 }
@@ -236,9 +253,13 @@ std::vector<Result> Sandbox::run_all(const std::vector<Request> &rs)
         }
         int out = open(run.outpath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int err = open(run.errpath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        Start st;
+        prepare(st, dir_, r);
         run.pid = fork();
         if (run.pid == 0)
-            child(dir_, r, in, out, err);
+            child(st, r, in, out, err);
+        if (st.prog >= 0)
+            close(st.prog);
         close(in);
         close(out);
         close(err);
