@@ -1,6 +1,9 @@
 #include "cgiausg.h"
 
+#include "bytemaske.h"
+
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,7 +35,7 @@ void melde(const char *kopf, const char *text)
 }
 
 // Which bytes need an entity, and which one.
-inline const char *entity(unsigned char c)
+constexpr const char *entity(unsigned char c)
 {
     switch (c) {
     case '&': return "&amp;";
@@ -70,23 +73,52 @@ void cgi_usererror(const char *errmsg, ...)
 
 namespace {
 
+// Each entity padded to 8 bytes, so that one store writes it, and its
+// length; 0 for a byte that stands for itself.
+struct Entities {
+    char text[256][8] = {};
+    unsigned char laenge[256] = {};
+};
+constexpr Entities ENTITIES = [] {
+    Entities e;
+    for (int c = 0; c < 256; ++c) {
+        const char *ent = entity(static_cast<unsigned char>(c));
+        for (int i = 0; ent != nullptr && ent[i] != '\0'; ++i) {
+            e.text[c][i] = ent[i];
+            e.laenge[c] = static_cast<unsigned char>(i + 1);
+        }
+    }
+    return e;
+}();
+
 // Escaped text is gathered here and goes to the page in large pieces: one
 // library call per piece rather than one per entity and run between them.
+// Long runs go to the page as they are, without the copy.
 class Sammler {
 public:
-    void an(const char *text, std::size_t len)
+    // n bytes at text, of which lesbar may be read.
+    void an(const char *text, std::size_t n, std::size_t lesbar)
     {
-        if (len > sizeof platz - voll) {
+        if (n > LANG) {
             leeren();
-            if (len > sizeof platz / 2) {
-                fwrite_unlocked(text, 1, len, stdout);
-                return;
-            }
+            fwrite_unlocked(text, 1, n, stdout);
+            return;
         }
-        std::memcpy(platz + voll, text, len);
-        voll += len;
+        if (n > PLATZ - voll)
+            leeren();
+        if (n <= 32 && lesbar >= 32)
+            kopiere32(platz + voll, text);
+        else
+            std::memcpy(platz + voll, text, n);
+        voll += n;
     }
-    void entity_an(const char *ent) { an(ent, std::strlen(ent)); }
+    void entity_an(unsigned char c)
+    {
+        if (PLATZ - voll < 8)
+            leeren();
+        std::memcpy(platz + voll, ENTITIES.text[c], 8);
+        voll += ENTITIES.laenge[c];
+    }
     void leeren()
     {
         fwrite_unlocked(platz, 1, voll, stdout);
@@ -94,26 +126,67 @@ public:
     }
 
 private:
-    char platz[4096];
+    static constexpr std::size_t PLATZ = 8192;
+    static constexpr std::size_t LANG = 2048;
+    char platz[PLATZ + 32]; // a short run's copy writes up to 32 bytes
     std::size_t voll = 0;
 };
 
-} // namespace
-
-// The terminator bounds the text, so strcspn can look for the four bytes
-// many at a time: a large body's echo costs little more than its write.
-void html_text(const char *text)
+// The four bytes (and a zero byte, when it ends the text) are found 64 at
+// a time; the runs between them are gathered with vector copies, so that
+// a large value costs little more than its write.  True when a zero byte
+// ended the text.
+template <bool BisNull> bool escape(const char *text, std::size_t n)
 {
     Sammler seite;
-    std::size_t lauf = std::strcspn(text, "&<>\"");
-    while (text[lauf] != '\0') {
-        seite.an(text, lauf);
-        seite.entity_an(entity(static_cast<unsigned char>(text[lauf])));
-        text += lauf + 1;
-        lauf = std::strcspn(text, "&<>\"");
+    const char *ende = text + n;
+    const char *lauf = text;
+    const char *b = text;
+    for (; ende - b >= 64; b += 64) {
+        std::uint64_t m = BisNull ? maske64<'&', '<', '>', '"', '\0'>(b) : maske64<'&', '<', '>', '"'>(b);
+        for (; m != 0; m &= m - 1) {
+            const char *bei = b + __builtin_ctzll(m);
+            seite.an(lauf, static_cast<std::size_t>(bei - lauf), static_cast<std::size_t>(ende - lauf));
+            if (BisNull && *bei == '\0') {
+                seite.leeren();
+                return true;
+            }
+            seite.entity_an(static_cast<unsigned char>(*bei));
+            lauf = bei + 1;
+        }
     }
-    seite.an(text, lauf);
+    for (; b < ende; ++b) {
+        auto c = static_cast<unsigned char>(*b);
+        if (ENTITIES.laenge[c] == 0 && (!BisNull || c != '\0'))
+            continue;
+        seite.an(lauf, static_cast<std::size_t>(b - lauf), static_cast<std::size_t>(ende - lauf));
+        if (BisNull && c == '\0') {
+            seite.leeren();
+            return true;
+        }
+        seite.entity_an(c);
+        lauf = b + 1;
+    }
+    seite.an(lauf, static_cast<std::size_t>(ende - lauf), static_cast<std::size_t>(ende - lauf));
     seite.leeren();
+    return false;
+}
+
+} // namespace
+
+void html_text_n(const char *text, std::size_t n)
+{
+    escape<false>(text, n);
+}
+
+bool html_text_bis_null(const char *text, std::size_t n)
+{
+    return escape<true>(text, n);
+}
+
+void html_text(const char *text)
+{
+    html_text_n(text, std::strlen(text));
 }
 
 namespace {

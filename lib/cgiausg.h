@@ -3,6 +3,8 @@
 #ifndef VOKT_CGIAUSG_H
 #define VOKT_CGIAUSG_H
 
+#include <cstddef>
+
 // "Content-type: text/html", a blank line, the opening of the page and an
 // H1 heading, both with titel.
 void html_kopf(const char *titel);
@@ -18,6 +20,11 @@ void cgi_usererror(const char *errmsg, ...) __attribute__((format(printf, 1, 2))
 // Writes text to the page with & < > " as HTML entities, so that whatever
 // a request carries shows literally and never becomes markup.
 void html_text(const char *text);
+// The same for exactly n bytes of text, zero bytes included.
+void html_text_n(const char *text, std::size_t n);
+// The same for up to n bytes of text that stops before a zero byte: true
+// when it met one.
+bool html_text_bis_null(const char *text, std::size_t n);
 
 // From seite_halten on, the page is gathered in memory instead of going to
 // standard output; seite_freigeben writes what was gathered and lets the

@@ -1,5 +1,6 @@
 #include "cgivar.h"
 
+#include "bytemaske.h"
 #include "cgiausg.h"
 #include "dumpdatei.h"
 #include "inhalt.h"
@@ -8,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,7 +18,7 @@
 
 namespace {
 
-bool aufspalt_uebergeben(Varmap *erg, char *puffer, int inhaltlang);
+void inhalt_zerlegen(Varmap *erg, char *puffer, std::size_t hat, bool zeigen);
 
 const char REQUEST_METHOD[] = "REQUEST_METHOD";
 const char CONTENT_LENGTH[] = "CONTENT_LENGTH";
@@ -206,7 +208,6 @@ void post_inhalt(Zustand &z, Varmap *erg, int options)
 {
     if (options & GCV_DEBUGL1)
         std::fprintf(stdout, "L\xE4nge des Inhalts:%d\n", z.an.inhaltlang);
-    static char leer[1];
     Inhalt in;
     bool bis_ende = z.an.bis_ende();
     if (z.an.inhaltlang < 0)
@@ -215,16 +216,11 @@ void post_inhalt(Zustand &z, Varmap *erg, int options)
         in = lies_inhalt(bis_ende ? INT_MAX : static_cast<std::size_t>(z.an.inhaltlang), bis_ende, z.dump);
     z.dump.schliesse();
     seite_freigeben();
-    char *puffer = in.puffer != nullptr ? in.puffer : leer;
-    puffer[in.hat] = '\0';
-    if (options & GCV_DEBUGL2) {
-        std::fputs("<PRE>", stdout);
-        html_text(puffer);
-        std::fputs("</PRE>\n", stdout);
-    }
-    if (in.puffer == nullptr || !aufspalt_uebergeben(erg, in.puffer, static_cast<int>(in.hat))) {
-        aufspalt(erg, puffer, static_cast<int>(in.hat));
-        std::free(in.puffer);
+    if (in.puffer != nullptr) {
+        in.puffer[in.hat] = '\0';
+        inhalt_zerlegen(erg, in.puffer, in.hat, options & GCV_DEBUGL2);
+    } else if (options & GCV_DEBUGL2) {
+        std::fputs("<PRE></PRE>\n", stdout);
     }
 }
 
@@ -262,37 +258,56 @@ int getcgienv(Varmap *erg, char **env, int options)
 
 namespace {
 
-// The decoding of one call: its map, how many pairs it stored, and whether
-// the texts stay in the buffer, which the map has taken over.
+// What a decoding must do before it can go on: nothing, or store the pair
+// it stopped at, or report the pair that did not fit into memory.
+enum class Offen : unsigned char { NICHTS, SPEICHERN, MELDEN };
+
+// The decoding of one call, which can go on piece by piece: its map, how
+// many pairs it stored, and where it stands in the input.  The texts stay
+// in the buffer when ohne_kopie (the map has taken it over).  While still,
+// nothing may go onto the page (the body's echo is not through yet): a
+// report stops the decoding instead, and it goes on where it stopped.
 struct Zerlegung {
     Varmap *erg;
     bool ohne_kopie;
+    char *l;           // next input byte
+    char *s;           // next output byte: never after l
+    char *m;           // start of the text being decoded
+    char *lname;       // the last name, set by '='
+    const char *ende;  // end of the input
     int paare = 0;
+    bool still = false;
+    bool fertig = false;
+    Offen offen = Offen::NICHTS;
+    bool offen_am_ende = false; // the open pair is the input's last one
 };
 
 // Stores one decoded pair unless the call has stored its share already;
-// the first pair beyond it is reported.  False: decode no further.
+// the first pair beyond it is reported.  False: decode no further for now.
 bool speichere(Zerlegung &z, char *name, char *wert)
 {
     if (z.paare == MAXPAARE) {
+        if (z.still) {
+            z.offen = Offen::SPEICHERN;
+            return false;
+        }
         cgi_usererror("Zu viele Formularvariablen, nur die ersten %d wurden \xFC"
                       "bernommen",
                       MAXPAARE);
+        z.fertig = true;
         return false;
     }
     ++z.paare;
     int r = z.ohne_kopie ? z.erg->insert_ohne_kopie(name, wert) : z.erg->insert(name, wert);
-    if (r < 0)
+    if (r < 0) {
+        if (z.still) {
+            z.offen = Offen::MELDEN;
+            return false;
+        }
         cgi_error("Nicht genug Speicher f\xFCr die Variable %s", name);
+    }
     return true;
 }
-
-// The bytes with a meaning of their own in urlencoded form data.
-constexpr auto SONDERZEICHEN = [] {
-    std::array<bool, 256> t{};
-    t['='] = t['&'] = t['+'] = t['%'] = true;
-    return t;
-}();
 
 // hex() of every byte, looked up rather than computed.
 constexpr auto HEXWERT = [] {
@@ -302,73 +317,168 @@ constexpr auto HEXWERT = [] {
     return t;
 }();
 
-int zerlege(Zerlegung z, char *puffer, int inhaltlang)
+// The byte at z.l, one of % = &: decoded, and what it ends stored.  False
+// when the decoding stops there.
+[[gnu::always_inline]] inline bool sonderzeichen(Zerlegung &z)
 {
-    if (inhaltlang <= 0)
-        return -1;
-    const char *ende = puffer + inhaltlang;
-    char *l = puffer;
-    char *s = puffer;
-    char *m = puffer;
-    // A value before the first '=' is stored under the empty name.
-    static char leer[1];
-    char *lname = leer;
-    while (l < ende) {
-        // Most bytes are plain and copied as they are.
-        if (!SONDERZEICHEN[static_cast<unsigned char>(*l)]) {
-            *s++ = *l++;
-            continue;
-        }
-        switch (*l) {
-        case '=':
-            *s++ = '\0';
-            lname = m;
-            m = s;
-            ++l;
-            break;
-        case '&':
-            *s++ = '\0';
-            if (!speichere(z, lname, m))
-                return 0;
-            m = s;
-            ++l;
-            break;
-        case '+':
-            *s++ = ' ';
-            ++l;
-            break;
-        case '%': {
-            // Digits missing at the end of the input count as '0'.
-            std::ptrdiff_t rest = ende - l - 1;
-            char hoch = rest >= 1 ? HEXWERT[static_cast<unsigned char>(l[1])] : 0;
-            char tief = rest >= 2 ? HEXWERT[static_cast<unsigned char>(l[2])] : 0;
-            *s++ = static_cast<char>(hoch * 16 + tief);
-            l += rest >= 2 ? 3 : rest + 1;
-            break;
-        }
-        default: *s++ = *l++;
-        }
+    char *l = z.l;
+    char c = *l;
+    if (c == '%') {
+        // Digits missing at the end of the input count as '0'.
+        std::ptrdiff_t rest = z.ende - l - 1;
+        char hoch = rest >= 1 ? HEXWERT[static_cast<unsigned char>(l[1])] : 0;
+        char tief = rest >= 2 ? HEXWERT[static_cast<unsigned char>(l[2])] : 0;
+        *z.s++ = static_cast<char>(hoch * 16 + tief);
+        z.l += rest >= 2 ? 3 : rest + 1;
+        return true;
     }
-    *s = '\0';
-    speichere(z, lname, m);
-    return 0;
+    *z.s++ = '\0'; // may be where c was
+    ++z.l;
+    if (c == '=') {
+        z.lname = z.m;
+        z.m = z.s;
+        return true;
+    }
+    if (!speichere(z, z.lname, z.m))
+        return false;
+    z.m = z.s;
+    return true;
 }
 
-// The body's decoding: the map takes the buffer over and keeps names and
-// values where the decoder puts them, instead of copying each; when it
-// cannot take it, copies as aufspalt does.  True when the map took it.
-bool aufspalt_uebergeben(Varmap *erg, char *puffer, int inhaltlang)
+// n plain input bytes at z.l to z.s, each '+' a space.  Whole vectors are
+// copied where what they write past the run is free: output already used,
+// or (in place) input whose '+' becomes a space anyway.
+[[gnu::always_inline]] inline void klartext(Zerlegung &z, std::size_t n)
+{
+    if (z.l - z.s >= 16 || z.l == z.s) {
+        kopiere16<true>(z.s, z.l, n);
+    } else {
+        for (std::size_t i = 0; i < n; ++i)
+            z.s[i] = z.l[i] == '+' ? ' ' : z.l[i];
+    }
+    z.s += n;
+    z.l += n;
+}
+
+// Decodes 64-byte blocks while a block and the 16 bytes after it lie
+// before grenze: what the decoder reads and writes stays below grenze.
+void bloecke(Zerlegung &z, const char *grenze)
+{
+    while (!z.fertig && z.offen == Offen::NICHTS && grenze - z.l >= 64 + 16) {
+        char *b = z.l;
+        std::uint64_t maske = maske64<'%', '=', '&'>(b);
+        for (; maske != 0; maske &= maske - 1) {
+            char *bei = b + __builtin_ctzll(maske);
+            if (bei < z.l)
+                continue; // a digit of an escape before it
+            klartext(z, static_cast<std::size_t>(bei - z.l));
+            if (!sonderzeichen(z))
+                return;
+        }
+        if (z.l < b + 64)
+            klartext(z, static_cast<std::size_t>(b + 64 - z.l));
+    }
+}
+
+// The rest up to grenze, byte by byte.
+void bytes(Zerlegung &z, const char *grenze)
+{
+    while (!z.fertig && z.offen == Offen::NICHTS && z.l < grenze) {
+        char c = *z.l;
+        if (c == '%' || c == '=' || c == '&') {
+            if (!sonderzeichen(z))
+                return;
+        } else {
+            *z.s++ = c == '+' ? ' ' : c;
+            ++z.l;
+        }
+    }
+}
+
+// What a stop left open, done now that the page may be written.
+void nachholen(Zerlegung &z)
+{
+    Offen was = z.offen;
+    z.offen = Offen::NICHTS;
+    if (was == Offen::MELDEN)
+        cgi_error("Nicht genug Speicher f\xFCr die Variable %s", z.lname);
+    else if (was == Offen::SPEICHERN && !speichere(z, z.lname, z.m))
+        return;
+    if (z.offen_am_ende)
+        z.fertig = true;
+    z.m = z.s;
+}
+
+// Decodes the input before grenze; at the input's end, the last pair is
+// stored too and the decoding is done.
+void zerlege_bis(Zerlegung &z, const char *grenze)
+{
+    if (!z.still && z.offen != Offen::NICHTS)
+        nachholen(z);
+    bloecke(z, grenze);
+    bytes(z, grenze);
+    if (grenze == z.ende && z.l == z.ende && !z.fertig && z.offen == Offen::NICHTS) {
+        *z.s = '\0';
+        z.offen_am_ende = true;
+        if (speichere(z, z.lname, z.m))
+            z.fertig = true;
+    }
+}
+
+Zerlegung beginne(Varmap *erg, char *puffer, int inhaltlang, bool ohne_kopie)
+{
+    // A value before the first '=' is stored under the empty name.
+    static char leer[1];
+    return Zerlegung{erg, ohne_kopie, puffer, puffer, puffer, leer, puffer + inhaltlang};
+}
+
+// The body's echo, piece by piece, each piece decoded while it is still in
+// the cache.  The decoder stays a margin behind the echo: it changes the
+// bytes it has passed, and a vector copy a little beyond them.
+constexpr std::size_t STUECK = 1 << 20;
+constexpr std::size_t RAND = 128;
+
+void zeige_und_zerlege(Zerlegung &z, char *puffer, std::size_t hat)
+{
+    std::fputs("<PRE>", stdout);
+    z.still = true;
+    for (std::size_t ab = 0; ab < hat;) {
+        std::size_t n = hat - ab < STUECK ? hat - ab : STUECK;
+        // The echo ends at a zero byte, as the text would.
+        if (html_text_bis_null(puffer + ab, n))
+            break;
+        ab += n;
+        if (ab < hat && ab > RAND)
+            zerlege_bis(z, puffer + ab - RAND);
+    }
+    std::fputs("</PRE>\n", stdout);
+    z.still = false;
+}
+
+// The body, decoded once: the map takes the buffer over and keeps names
+// and values where the decoder puts them; when it cannot take it, it
+// stores copies and the buffer is freed here.
+void inhalt_zerlegen(Varmap *erg, char *puffer, std::size_t hat, bool zeigen)
 {
     bool uebernommen = erg->uebernimm(puffer);
-    zerlege(Zerlegung{erg, uebernommen}, puffer, inhaltlang);
-    return uebernommen;
+    Zerlegung z = beginne(erg, puffer, static_cast<int>(hat), uebernommen);
+    if (zeigen)
+        zeige_und_zerlege(z, puffer, hat);
+    if (hat > 0)
+        zerlege_bis(z, z.ende);
+    if (!uebernommen)
+        std::free(puffer);
 }
 
 } // namespace
 
 int aufspalt(Varmap *erg, char *puffer, int inhaltlang)
 {
-    return zerlege(Zerlegung{erg, false}, puffer, inhaltlang);
+    if (inhaltlang <= 0)
+        return -1;
+    Zerlegung z = beginne(erg, puffer, inhaltlang, false);
+    zerlege_bis(z, z.ende);
+    return 0;
 }
 
 void probeausgabe(const Varmap *tab)
