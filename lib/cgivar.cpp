@@ -319,7 +319,7 @@ constexpr auto HEXWERT = [] {
 
 // The byte at z.l, one of % = &: decoded, and what it ends stored.  False
 // when the decoding stops there.
-[[gnu::always_inline]] inline bool sonderzeichen(Zerlegung &z)
+bool sonderzeichen(Zerlegung &z)
 {
     char *l = z.l;
     char c = *l;
@@ -345,39 +345,64 @@ constexpr auto HEXWERT = [] {
     return true;
 }
 
-// n plain input bytes at z.l to z.s, each '+' a space.  Whole vectors are
-// copied where what they write past the run is free: output already used,
-// or (in place) input whose '+' becomes a space anyway.
-[[gnu::always_inline]] inline void klartext(Zerlegung &z, std::size_t n)
+// n plain input bytes at l to s, each '+' a space; both move on.  Whole
+// vectors are copied where what they write past the run is free: output
+// already used, or (in place) input whose '+' becomes a space anyway.
+[[gnu::always_inline]] inline void klartext(char *&s, char *&l, std::size_t n)
 {
-    if (z.l - z.s >= 16 || z.l == z.s) {
-        kopiere16<true>(z.s, z.l, n);
+    if (l - s >= 16 || l == s) {
+        kopiere16<true>(s, l, n);
     } else {
         for (std::size_t i = 0; i < n; ++i)
-            z.s[i] = z.l[i] == '+' ? ' ' : z.l[i];
+            s[i] = l[i] == '+' ? ' ' : l[i];
     }
-    z.s += n;
-    z.l += n;
+    s += n;
+    l += n;
 }
 
 // Decodes 64-byte blocks while a block and the 16 bytes after it lie
-// before grenze: what the decoder reads and writes stays below grenze.
+// before grenze: what the decoder reads and writes stays below grenze, and
+// an escape in a block has both its digits.  The positions stay in
+// registers here; z is written only where a pair ends.
 void bloecke(Zerlegung &z, const char *grenze)
 {
-    while (!z.fertig && z.offen == Offen::NICHTS && grenze - z.l >= 64 + 16) {
-        char *b = z.l;
+    if (z.fertig || z.offen != Offen::NICHTS)
+        return;
+    char *l = z.l;
+    char *s = z.s;
+    while (grenze - l >= 64 + 16) {
+        char *b = l;
         std::uint64_t maske = maske64<'%', '=', '&'>(b);
         for (; maske != 0; maske &= maske - 1) {
             char *bei = b + __builtin_ctzll(maske);
-            if (bei < z.l)
+            if (bei < l)
                 continue; // a digit of an escape before it
-            klartext(z, static_cast<std::size_t>(bei - z.l));
-            if (!sonderzeichen(z))
+            klartext(s, l, static_cast<std::size_t>(bei - l));
+            char c = *l;
+            if (c == '%') {
+                *s++ = static_cast<char>(HEXWERT[static_cast<unsigned char>(l[1])] * 16 +
+                                         HEXWERT[static_cast<unsigned char>(l[2])]);
+                l += 3;
+                continue;
+            }
+            *s++ = '\0'; // may be where c was
+            ++l;
+            if (c == '=') {
+                z.lname = z.m;
+                z.m = s;
+                continue;
+            }
+            z.l = l;
+            z.s = s;
+            if (!speichere(z, z.lname, z.m))
                 return;
+            z.m = s;
         }
-        if (z.l < b + 64)
-            klartext(z, static_cast<std::size_t>(b + 64 - z.l));
+        if (l < b + 64)
+            klartext(s, l, static_cast<std::size_t>(b + 64 - l));
     }
+    z.l = l;
+    z.s = s;
 }
 
 // The rest up to grenze, byte by byte.
