@@ -24,16 +24,6 @@ void html_ende()
 
 namespace {
 
-// 1023 characters and the terminator; longer messages are cut.
-constexpr std::size_t MELDUNGSIZE = 1024;
-
-void melde(const char *kopf, const char *text)
-{
-    std::fputs(kopf, stdout);
-    html_text(text);
-    std::fputs("<p>\n", stdout);
-}
-
 // Which bytes need an entity, and which one.
 constexpr const char *entity(unsigned char c)
 {
@@ -45,33 +35,6 @@ constexpr const char *entity(unsigned char c)
     default: return nullptr;
     }
 }
-
-} // namespace
-
-void cgi_error(const char *errmsg, ...)
-{
-    char text[MELDUNGSIZE];
-    va_list args;
-    va_start(args, errmsg);
-    std::vsnprintf(text, sizeof text, errmsg, args);
-    va_end(args);
-    melde("<B>Interner Fehler:</B>", text);
-    std::fprintf(stderr, "%s\n", text);
-    html_ende();
-}
-
-void cgi_usererror(const char *errmsg, ...)
-{
-    char text[MELDUNGSIZE];
-    va_list args;
-    va_start(args, errmsg);
-    std::vsnprintf(text, sizeof text, errmsg, args);
-    va_end(args);
-    melde("<B>F E H L E R:</B>", text);
-    html_ende();
-}
-
-namespace {
 
 // Each entity padded to 8 bytes, so that one store writes it, and its
 // length; 0 for a byte that stands for itself.
@@ -187,6 +150,43 @@ bool html_text_bis_null(const char *text, std::size_t n)
 void html_text(const char *text)
 {
     html_text_n(text, std::strlen(text));
+}
+
+namespace {
+
+// 1023 characters and the terminator; longer messages are cut.
+constexpr std::size_t MELDUNGSIZE = 1024;
+
+void melde(const char *kopf, const char *text)
+{
+    std::fputs(kopf, stdout);
+    html_text(text);
+    std::fputs("<p>\n", stdout);
+}
+
+} // namespace
+
+void cgi_error(const char *errmsg, ...)
+{
+    char text[MELDUNGSIZE];
+    va_list args;
+    va_start(args, errmsg);
+    std::vsnprintf(text, sizeof text, errmsg, args);
+    va_end(args);
+    melde("<B>Interner Fehler:</B>", text);
+    std::fprintf(stderr, "%s\n", text);
+    html_ende();
+}
+
+void cgi_usererror(const char *errmsg, ...)
+{
+    char text[MELDUNGSIZE];
+    va_list args;
+    va_start(args, errmsg);
+    std::vsnprintf(text, sizeof text, errmsg, args);
+    va_end(args);
+    melde("<B>F E H L E R:</B>", text);
+    html_ende();
 }
 
 namespace {

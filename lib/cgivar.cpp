@@ -270,11 +270,11 @@ enum class Offen : unsigned char { NICHTS, SPEICHERN, MELDEN };
 struct Zerlegung {
     Varmap *erg;
     bool ohne_kopie;
-    char *l;           // next input byte
-    char *s;           // next output byte: never after l
-    char *m;           // start of the text being decoded
-    char *lname;       // the last name, set by '='
-    const char *ende;  // end of the input
+    char *l;          // next input byte
+    char *s;          // next output byte: never after l
+    char *m;          // start of the text being decoded
+    char *lname;      // the last name, set by '='
+    const char *ende; // end of the input
     int paare = 0;
     bool still = false;
     bool fertig = false;
