@@ -119,15 +119,11 @@ bool kuendigt_an(Ankuendigung &a, char *entry, bool *zu_gross)
     std::exit(1);
 }
 
-// A refused method.  A body the server is still handing over is read and
-// dropped first, or the server may fail to deliver this page.
-[[noreturn]] void methodenfehler(Zustand &z, char **env, const char *methode)
+// A request that ends early.  A body the server is still handing over is
+// read and dropped first, or the server may fail to deliver the page.  The
+// whole environment counts: entries after the one that ended it too.
+[[noreturn]] void beende_ohne_inhalt(Zustand &z, char **env)
 {
-    std::fputs("Fehler auf HTML_Seite: Zugriffsmethode: ", stdout);
-    html_text(methode);
-    std::fputs("<p>\n", stdout);
-    html_ende();
-    // The whole environment counts: entries after this one too.
     Ankuendigung a;
     for (char **e = env; *e != nullptr; ++e) {
         bool zu_gross = false;
@@ -136,6 +132,15 @@ bool kuendigt_an(Ankuendigung &a, char *entry, bool *zu_gross)
     if (a.bis_ende() || a.inhaltlang > 0)
         verwirf_inhalt(static_cast<std::size_t>(a.inhaltlang > 0 ? a.inhaltlang : 0), a.bis_ende());
     beende(z);
+}
+
+[[noreturn]] void methodenfehler(Zustand &z, char **env, const char *methode)
+{
+    std::fputs("Fehler auf HTML_Seite: Zugriffsmethode: ", stdout);
+    html_text(methode);
+    std::fputs("<p>\n", stdout);
+    html_ende();
+    beende_ohne_inhalt(z, env);
 }
 
 void als_variable(Varmap *erg, char *entry)
@@ -172,7 +177,7 @@ void klassifiziere(Zustand &z, Varmap *erg, char **env, char *entry, int options
 
 // Page head, user line, and the dump file opened; ends the process when
 // nothing at the dump's path can be written.
-void dump_beginnen(Zustand &z)
+void dump_beginnen(Zustand &z, char **env)
 {
     int euid = static_cast<int>(geteuid());
     int fehlernummer = 0;
@@ -194,7 +199,7 @@ void dump_beginnen(Zustand &z)
         html_ende();
         std::free(filename);
         std::free(home);
-        beende(z);
+        beende_ohne_inhalt(z, env);
     }
     if (o == Dumpdatei::BELEGT)
         cgi_error("Datei %s ist gerade belegt, diese Anfrage wird nicht aufgezeichnet", zeige);
@@ -232,7 +237,7 @@ int getcgienv(Varmap *erg, char **env, int options)
     // Nothing of the page may wait on the reader while the body is unread.
     seite_halten();
     if (options & GCV_DUMP)
-        dump_beginnen(z);
+        dump_beginnen(z, env);
     if (options & GCV_DEBUGL2) {
         std::fputs("<H2>Die Environmentvariablen</H2>\n", stdout);
         std::fflush(stdout);

@@ -146,10 +146,10 @@ void prepare(Start &st, const std::string &dir, const Request &r)
     _exit(127);
 }
 
-void feed(int fd, std::string body, size_t chunk, long deliver, pid_t pid, int kill_signal)
+void feed(int fd, std::string body, size_t chunk, long deliver, pid_t pid, int kill_signal, size_t *fed)
 {
     size_t total = deliver < 0 ? body.size() : static_cast<size_t>(deliver);
-    for (size_t done = 0; done < total;) {
+    for (size_t &done = *fed; done < total;) {
         size_t n = std::min(chunk, total - done);
         ssize_t w = write(fd, body.data() + done, n);
         if (w <= 0)
@@ -234,6 +234,8 @@ std::vector<Result> Sandbox::run_all(const std::vector<Request> &rs)
     static int counter = 0;
     std::vector<Running> running;
     std::vector<std::thread> feeders;
+    // One count per request, made before any feeder starts: no reallocation.
+    std::vector<size_t> fed(rs.size(), 0);
     for (const auto &r : rs) {
         Running run;
         std::string base = dir_ + "/io" + std::to_string(++counter);
@@ -264,19 +266,22 @@ std::vector<Result> Sandbox::run_all(const std::vector<Request> &rs)
         close(out);
         close(err);
         if (pfd[1] >= 0)
-            feeders.emplace_back(feed, pfd[1], r.body, r.chunk, r.deliver, run.pid, r.kill_signal);
+            feeders.emplace_back(feed, pfd[1], r.body, r.chunk, r.deliver, run.pid, r.kill_signal,
+                                 &fed[running.size()]);
         running.push_back(run);
     }
     for (auto &t : feeders)
         t.join();
     std::vector<Result> results;
-    for (const auto &run : running) {
+    for (size_t i = 0; i < running.size(); ++i) {
+        const Running &run = running[i];
         int ws = 0;
         waitpid(run.pid, &ws, 0);
         Result res;
         res.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
         res.out = read_file(run.outpath);
         res.err = read_file(run.errpath);
+        res.fed = fed[i];
         results.push_back(res);
     }
     return results;

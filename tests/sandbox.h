@@ -38,6 +38,7 @@ struct Result {
     std::string out;
     std::string err;
     int status = -1;  // exit status, or 128 + signal
+    size_t fed = 0;   // with a pipe: the bytes of the body the program took
 };
 
 class Sandbox {
