@@ -122,6 +122,12 @@ bool kuendigt_an(Ankuendigung &a, char *entry, bool *zu_gross)
 // A request that ends early.  A body the server is still handing over is
 // read and dropped first, or the server may fail to deliver the page.  The
 // whole environment counts: entries after the one that ended it too.
+void verwirf(const Ankuendigung &a)
+{
+    if (a.bis_ende() || a.inhaltlang > 0)
+        verwirf_inhalt(static_cast<std::size_t>(a.inhaltlang > 0 ? a.inhaltlang : 0), a.bis_ende());
+}
+
 [[noreturn]] void beende_ohne_inhalt(Zustand &z, char **env)
 {
     Ankuendigung a;
@@ -129,8 +135,7 @@ bool kuendigt_an(Ankuendigung &a, char *entry, bool *zu_gross)
         bool zu_gross = false;
         kuendigt_an(a, *e, &zu_gross);
     }
-    if (a.bis_ende() || a.inhaltlang > 0)
-        verwirf_inhalt(static_cast<std::size_t>(a.inhaltlang > 0 ? a.inhaltlang : 0), a.bis_ende());
+    verwirf(a);
     beende(z);
 }
 
@@ -254,6 +259,8 @@ int getcgienv(Varmap *erg, char **env, int options)
     z.dump.leeren();
     if (z.post == 1)
         post_inhalt(z, erg, options);
+    else
+        verwirf(z.an); // a GET's body is not shown, but the server must not wait
     z.dump.schliesse();
     seite_freigeben();
     if (z.querystring != nullptr)
