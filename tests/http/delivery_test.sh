@@ -5,8 +5,9 @@
 #
 #   delivery_test.sh apache|lighttpd|nginx PATH/TO/vokt.cgi
 #
-# - large headers with a body: the page (five times the headers' size) must
-#   not be written while the body is unread, or both sides wait;
+# - large headers with a body, with POST and with GET: the page (five times
+#   the headers' size) must not be written while the body is unread, or
+#   both sides wait;
 # - 20 chunked uploads of 1 MB: each arrives whole in the dump;
 # - 20 PUTs with a body: each gets the method error page.
 # Exit status 0: all passed; 77: skipped.
@@ -58,6 +59,10 @@ echo "# ten large headers: curl exit status $?"
 check "ten large headers: the page arrives whole" page_whole "$W/amps" "^v = qqq*<p>\$"
 check "ten large headers: the page lists every header" test "$(grep -ac "^HTTP_X_AMP[0-9]=&amp;&amp;" "$W/amps")" -eq 10
 check "ten large headers: the dump holds the whole body" record_ends_with "$W/big.req" "$(stat -c %s "$W/big.req")"
+# The same as a GET: the body is not shown, but the program must take it.
+"${CURL[@]}" -o "$W/amps.get" "${headers[@]}" -X GET --data-binary @"$W/big.req" "$URL?g=1"
+echo "# ten large headers, GET with a body: curl exit status $?"
+check "ten large headers, GET with a body: the page arrives whole" page_whole "$W/amps.get" "^g = 1<p>\$"
 fi
 
 # --- 20 chunked uploads of 1 MB ----------------------------------------------
