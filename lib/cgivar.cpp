@@ -472,8 +472,12 @@ Zerlegung beginne(Varmap *erg, char *puffer, int inhaltlang, bool ohne_kopie)
 // The body's echo, piece by piece, each piece decoded while it is still in
 // the cache.  The decoder stays a margin behind the echo: it changes the
 // bytes it has passed, and a vector copy a little beyond them.
-constexpr std::size_t STUECK = 1 << 20;
+#ifndef VOKT_STUECK
+#define VOKT_STUECK (1 << 20) // the fuzz build makes it small: its inputs cross seams
+#endif
+constexpr std::size_t STUECK = VOKT_STUECK;
 constexpr std::size_t RAND = 128;
+static_assert(STUECK > 2 * RAND);
 
 void zeige_und_zerlege(Zerlegung &z, char *puffer, std::size_t hat)
 {
