@@ -1,8 +1,10 @@
-// Plain std::string models of the decoding rules and the map's walk order,
-// written apart from lib/ so that the fuzz targets can compare the two.
+// Plain std::string models of the decoding rules (those of the tests) and
+// checks of the map's walk order, written apart from lib/ so that the fuzz
+// targets can compare the two.
 #ifndef VOKT_FUZZ_MODEL_H
 #define VOKT_FUZZ_MODEL_H
 
+#include "form_reference.h"
 #include "varmap.h"
 
 #include <cstdio>
@@ -35,21 +37,8 @@ struct ByteLess {
 
 using Model = std::map<std::string, std::string>;
 
-// A text ends at its first zero byte.
-inline std::string ctext(const std::string &s)
-{
-    return s.substr(0, s.find('\0'));
-}
-
-inline int digit(unsigned char c)
-{
-    static const std::string lower = "0123456789abcdef";
-    static const std::string upper = "0123456789ABCDEF";
-    std::size_t at = lower.find(static_cast<char>(c));
-    if (at == std::string::npos)
-        at = upper.find(static_cast<char>(c));
-    return at == std::string::npos ? 0 : static_cast<int>(at);
-}
+using reference::ctext;
+using reference::digit;
 
 struct Decoded {
     Model pairs;
@@ -57,56 +46,16 @@ struct Decoded {
     int result = 0;
 };
 
-// The decoding rules: '&' ends a pair, '=' ends a name (the name carries
-// over to later pairs without one; before any '=' it is empty), '+' is a
-// space, '%' and two hex digits a byte (missing digits at the end count
-// as 0, non-digits as 0), every decoded text ends at its first zero byte.
-// At most limit pairs are stored per call; a replacement counts.
+// The decoding rules (tests/form_reference.h) onto what d holds already:
+// one call's pairs replace earlier ones, as in the map, and the pair limit
+// counts per call.  An empty input gives the result -1.
 inline void decode(const std::string &in, Decoded &d, int limit = 10000)
 {
-    if (in.empty()) {
-        d.result = -1;
-        return;
-    }
-    d.result = 0;
-    std::string name;
-    std::string cur;
-    int stored = 0;
-    auto store = [&] {
-        if (stored == limit) {
-            d.capped = true;
-            return false;
-        }
-        ++stored;
-        d.pairs[ctext(name)] = ctext(cur);
-        return true;
-    };
-    for (std::size_t i = 0; i < in.size();) {
-        char c = in[i];
-        if (c == '=') {
-            name = ctext(cur);
-            cur.clear();
-            ++i;
-        } else if (c == '&') {
-            if (!store())
-                return;
-            cur.clear();
-            ++i;
-        } else if (c == '+') {
-            cur += ' ';
-            ++i;
-        } else if (c == '%') {
-            std::size_t left = in.size() - i - 1;
-            int hi = left >= 1 ? digit(static_cast<unsigned char>(in[i + 1])) : 0;
-            int lo = left >= 2 ? digit(static_cast<unsigned char>(in[i + 2])) : 0;
-            cur += static_cast<char>(hi * 16 + lo);
-            i += left >= 2 ? 3 : left + 1;
-        } else {
-            cur += c;
-            ++i;
-        }
-    }
-    store();
+    reference::Form f = reference::decode(in, limit);
+    for (const auto &[name, value] : f.pairs)
+        d.pairs[name] = value;
+    d.capped = d.capped || f.capped;
+    d.result = in.empty() ? -1 : 0;
 }
 
 // Gives access to the map's bucket function.

@@ -2,6 +2,7 @@
 // the map's walk order.  The library does these with vector compares and
 // in pieces; tests compare it with these on long and awkward inputs.
 // Standalone on purpose: the black-box tests do not link the library.
+// The fuzz targets' model (fuzz/model.h) decodes with it too.
 #ifndef VOKT_TEST_FORM_REFERENCE_H
 #define VOKT_TEST_FORM_REFERENCE_H
 

@@ -74,6 +74,17 @@ dump_is_one_record() {
     ends_with "$DUMP" "$body"
 }
 
+# post_concurrently N URL: N POSTs at once, body $W/c<i>.body with the header
+# X-Nr: i, page to $W/c<i>.page; returns when all have ended.
+post_concurrently() {
+    local i p pids=()
+    for i in $(seq "$1"); do
+        "${CURL[@]}" -o "$W/c$i.page" -H "X-Nr: $i" --data-binary @"$W/c$i.body" "$2" &
+        pids+=($!)
+    done
+    for p in "${pids[@]}"; do wait "$p"; done
+}
+
 # concurrent_dump: after concurrent POSTs whose bodies are $W/c<N>.body and
 # whose requests carry the header X-Nr: N, the dump is exactly one of them,
 # whole.

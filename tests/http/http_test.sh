@@ -165,12 +165,7 @@ for i in $(seq 50); do
     printf 'nr=%d&fill=%s%d' "$i" "$fill" "$i" >"$W/c$i.body"
 done
 rm -f "$DUMP"
-pids=()
-for i in $(seq 50); do
-    "${CURL[@]}" -o "$W/c$i.page" -H "X-Nr: $i" --data-binary @"$W/c$i.body" "$URL" &
-    pids+=($!)
-done
-for p in "${pids[@]}"; do wait "$p"; done
+post_concurrently 50 "$URL"
 concurrent_pages() {
     local i ok=0
     for i in $(seq 50); do

@@ -86,12 +86,7 @@ check "POST: the prepared dump holds the request whole" dump_is_one_record "$W/p
 
 # Concurrent requests take turns at the prepared file; each record is whole.
 for i in $(seq 10); do printf 'nr=%d&fill=%05000d' "$i" "$i" >"$W/c$i.body"; done
-pids=()
-for i in $(seq 10); do
-    "${CURL[@]}" -o "$W/c$i.page" -H "X-Nr: $i" --data-binary @"$W/c$i.body" "$URL" &
-    pids+=($!)
-done
-for p in "${pids[@]}"; do wait "$p"; done
+post_concurrently 10 "$URL"
 concurrent_pages() {
     local i ok=0
     for i in $(seq 10); do
