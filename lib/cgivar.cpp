@@ -375,7 +375,9 @@ bool sonderzeichen(Zerlegung &z)
 // Decodes 64-byte blocks while a block and the 16 bytes after it lie
 // before grenze: what the decoder reads and writes stays below grenze, and
 // an escape in a block has both its digits.  The positions stay in
-// registers here; z is written only where a pair ends.
+// registers here; z is written only where a pair ends.  The bytes are
+// handled here as sonderzeichen does, without its checks for the input's
+// end: calling it instead measured 7 % slower on escape-dense bodies.
 void bloecke(Zerlegung &z, const char *grenze)
 {
     if (z.fertig || z.offen != Offen::NICHTS)
