@@ -9,7 +9,9 @@
 #   the headers' size) must not be written while the body is unread, or
 #   both sides wait;
 # - 20 chunked uploads of 1 MB: each arrives whole in the dump;
-# - 20 PUTs with a body: each gets the method error page.
+# - 20 PUTs with a body: each gets the method error page;
+# - a POST while the dump cannot be written, and a GET with a body: the
+#   body is taken and the page arrives.
 # Exit status 0: all passed; 77: skipped.
 set -uo pipefail
 export LC_ALL=C
@@ -93,6 +95,21 @@ for i in $(seq 20); do
         put_ok=$((put_ok + 1))
 done
 check "20 PUTs with a body: each gets the method error page" test "$put_ok" -eq 20
+
+# --- a body the program does not keep -----------------------------------------
+# A dump that cannot be written: the body is still taken, so the page
+# arrives (before, Apache answered nothing and nginx 502).
+rm -f "$DUMP"
+mkdir "$DUMP"
+"${CURL[@]}" -o "$W/unwritable.page" --data-binary @"$W/put.req" "$URL"
+check "a POST while the dump cannot be written: the page says so" \
+    grep -aq 'kann leider nicht geschrieben werden!' "$W/unwritable.page"
+rmdir "$DUMP"
+# A GET with a body (lighttpd refuses such a request itself).
+if [ "$server" != lighttpd ]; then
+    "${CURL[@]}" -o "$W/get.page" -X GET --data-binary @"$W/put.req" "$URL?g=1"
+    check "a GET with a body: the page arrives whole" page_whole "$W/get.page" "^g = 1<p>\$"
+fi
 
 server_stop
 echo "# $server: $FAILED failed"
