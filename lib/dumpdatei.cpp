@@ -198,8 +198,15 @@ void Dumpdatei::an(const char *daten, std::size_t n)
     voll_ += n;
 }
 
+// A line feed inside the entry is written as a line feed and a tab: the
+// reader takes a line that starts with a tab as the entry's continuation,
+// so no value can forge an entry or the length line of its own.
 void Dumpdatei::zeile(const char *text)
 {
+    for (const char *lf; (lf = std::strchr(text, '\n')) != nullptr; text = lf + 1) {
+        an(text, static_cast<std::size_t>(lf - text));
+        an("\n\t", 2);
+    }
     an(text, std::strlen(text));
     an("\n", 1);
 }

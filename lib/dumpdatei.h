@@ -37,7 +37,7 @@ public:
     Oeffnung oeffne(const char *pfad);
     bool offen() const { return fd_ >= 0; }
 
-    void zeile(const char *text);               // text and a line feed
+    void zeile(const char *text);               // text (a line feed in it as "\n\t") and a line feed
     void laenge(int inhaltlang);                // '*', the number, a line feed
     void roh(const char *daten, std::size_t n); // body bytes, written at once
     void leeren();                              // the gathered entries to the file

@@ -231,6 +231,19 @@ TEST_F(Program, RequestTextIsEscapedOnThePageAndRawInTheDump)
     EXPECT_EQ(box->read(DUMP), dump_head(r.env, "0"));
 }
 
+// A line feed inside a value (Apache decodes %0A in PATH_INFO) goes onto
+// the page as it is, and into the dump followed by a tab: it can forge
+// neither an entry nor the length line.
+TEST_F(Program, LineFeedsInValuesCannotForgeRecordLines)
+{
+    Request r = post("real=1", "6", {"PATH_INFO=/x\n*0\nREMOTE_ADDR=6.6.6.6", "HTTP_X=\n\n", "A\nB=\n"});
+    Result res = box->run(r);
+    EXPECT_EQ(res.out, head() + env_section(r.env) + "L\xE4nge des Inhalts:6\n<PRE>real=1</PRE>\n" + VARS +
+                           "real = 1<p>\n");
+    EXPECT_EQ(box->read(DUMP), "REQUEST_METHOD=POST\nCONTENT_LENGTH=6\nPATH_INFO=/x\n\t*0\n\tREMOTE_ADDR=6.6.6.6\n"
+                               "HTTP_X=\n\t\n\t\nA\n\tB=\n\t\n*6\nreal=1");
+}
+
 TEST_F(Program, PlantedThingsAtTheDumpPathAreReplacedNotFollowed)
 {
     std::string target = box->host("/tmp/target");
