@@ -119,33 +119,39 @@ bool kuendigt_an(Ankuendigung &a, char *entry, bool *zu_gross)
     std::exit(1);
 }
 
-// A request that ends early.  A body the server is still handing over is
-// read and dropped first, or the server may fail to deliver the page.  The
-// whole environment counts: entries after the one that ended it too.
-void verwirf(const Ankuendigung &a)
+// A body the page does not use: read, so that the server can deliver the
+// page, and kept in the dump when one is given.
+void verwirf(const Ankuendigung &a, Dumpdatei *dump)
 {
     if (a.bis_ende() || a.inhaltlang > 0)
-        verwirf_inhalt(static_cast<std::size_t>(a.inhaltlang > 0 ? a.inhaltlang : 0), a.bis_ende());
+        verwirf_inhalt(static_cast<std::size_t>(a.inhaltlang > 0 ? a.inhaltlang : 0), a.bis_ende(), dump);
 }
 
-[[noreturn]] void beende_ohne_inhalt(Zustand &z, char **env)
+// The request ends without a page of its own, but its record is whole:
+// the entries from ab on (those before it are in the dump already), the
+// length line and the body, which is read anyway.
+[[noreturn]] void beende_ohne_inhalt(Zustand &z, char **env, char **ab)
 {
+    for (char **e = ab; *e != nullptr; ++e)
+        z.dump.zeile(*e);
     Ankuendigung a;
     for (char **e = env; *e != nullptr; ++e) {
         bool zu_gross = false;
         kuendigt_an(a, *e, &zu_gross);
     }
-    verwirf(a);
+    z.dump.laenge(a.inhaltlang);
+    z.dump.leeren();
+    verwirf(a, &z.dump);
     beende(z);
 }
 
-[[noreturn]] void methodenfehler(Zustand &z, char **env, const char *methode)
+[[noreturn]] void methodenfehler(Zustand &z, char **env, char **e, const char *methode)
 {
     std::fputs("Fehler auf HTML_Seite: Zugriffsmethode: ", stdout);
     html_text(methode);
     std::fputs("<p>\n", stdout);
     html_ende();
-    beende_ohne_inhalt(z, env);
+    beende_ohne_inhalt(z, env, e + 1);
 }
 
 void als_variable(Varmap *erg, char *entry)
@@ -159,8 +165,9 @@ void als_variable(Varmap *erg, char *entry)
     erg->insert(entry, gleich + 1);
 }
 
-void klassifiziere(Zustand &z, Varmap *erg, char **env, char *entry, int options)
+void klassifiziere(Zustand &z, Varmap *erg, char **env, char **e, int options)
 {
+    char *entry = *e;
     if (std::strncmp(entry, REQUEST_METHOD, 14) == 0) {
         const char *methode = wert(entry, 14);
         if (strncasecmp(methode, "POST", 4) == 0)
@@ -168,7 +175,7 @@ void klassifiziere(Zustand &z, Varmap *erg, char **env, char *entry, int options
         else if (strncasecmp(methode, "GET", 3) == 0)
             z.post = 0;
         else
-            methodenfehler(z, env, methode);
+            methodenfehler(z, env, e, methode);
     } else if (bool zu_gross = false; kuendigt_an(z.an, entry, &zu_gross)) {
         if (zu_gross)
             cgi_usererror("L\xE4nge des Inhalts zu gro\xDF: %s", wert(entry, 14));
@@ -204,7 +211,7 @@ void dump_beginnen(Zustand &z, char **env)
         html_ende();
         std::free(filename);
         std::free(home);
-        beende_ohne_inhalt(z, env);
+        beende_ohne_inhalt(z, env, env);
     }
     if (o == Dumpdatei::BELEGT)
         cgi_error("Datei %s ist gerade belegt, diese Anfrage wird nicht aufgezeichnet", zeige);
@@ -253,14 +260,14 @@ int getcgienv(Varmap *erg, char **env, int options)
             std::fputs("<p>\n", stdout);
         }
         z.dump.zeile(*e);
-        klassifiziere(z, erg, env, *e, options);
+        klassifiziere(z, erg, env, e, options);
     }
     z.dump.laenge(z.an.inhaltlang);
     z.dump.leeren();
     if (z.post == 1)
         post_inhalt(z, erg, options);
     else
-        verwirf(z.an); // a GET's body is not shown, but the server must not wait
+        verwirf(z.an, nullptr); // a GET's body is neither shown nor recorded, but the server must not wait
     z.dump.schliesse();
     seite_freigeben();
     if (z.querystring != nullptr)

@@ -4,6 +4,7 @@
 #include "dumpdatei.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <poll.h>
 #include <unistd.h>
@@ -78,16 +79,18 @@ Inhalt lies_inhalt(std::size_t soll, bool bis_ende, Dumpdatei &dump)
     return in;
 }
 
-void verwirf_inhalt(std::size_t soll, bool bis_ende)
+void verwirf_inhalt(std::size_t soll, bool bis_ende, Dumpdatei *dump)
 {
     static char weg[ERSTER_PUFFER];
-    for (std::size_t kam = 0; bis_ende || kam < soll;) {
-        std::size_t n = sizeof weg;
-        if (!bis_ende && n > soll - kam)
-            n = soll - kam;
+    if (bis_ende || soll > INT_MAX)
+        soll = INT_MAX;
+    for (std::size_t kam = 0; kam < soll;) {
+        std::size_t n = sizeof weg < soll - kam ? sizeof weg : soll - kam;
         ssize_t r = lies(weg, n);
         if (r <= 0)
             return;
+        if (dump != nullptr)
+            dump->roh(weg, static_cast<std::size_t>(r));
         kam += static_cast<std::size_t>(r);
     }
 }

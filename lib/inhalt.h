@@ -21,7 +21,8 @@ struct Inhalt {
 // only when not even the first piece could be kept.
 Inhalt lies_inhalt(std::size_t soll, bool bis_ende, Dumpdatei &dump);
 
-// Reads and drops up to soll bytes, or everything when bis_ende.
-void verwirf_inhalt(std::size_t soll, bool bis_ende);
+// Reads up to soll bytes, or everything when bis_ende (but never more than
+// INT_MAX bytes), into the dump when one is given, and drops them.
+void verwirf_inhalt(std::size_t soll, bool bis_ende, Dumpdatei *dump);
 
 #endif

@@ -148,15 +148,18 @@ method_refused() {
     status_is "$name" 200 &&
         ends_with "$W/$name" <(printf 'Fehler auf HTML_Seite: Zugriffsmethode: %s<p>\n</BODY>\n</HTML>\n' "$2") &&
         ! grep -aq 'Die Liste der Variablen' "$W/$name" &&
-        [ "$(tail -n1 "$DUMP")" = "REQUEST_METHOD=$2" ] && ! grep -aq '^\*' "$DUMP"
+        grep -aqx "REQUEST_METHOD=$2" "$DUMP" && grep -aqx "QUERY_STRING=$4" "$DUMP" &&
+        grep -aqx 'HTTP_X_NR=refused' "$DUMP" && dump_is_one_record "$3"
 }
-# The body of a refused request is read and dropped, so a server that
+# The body of a refused request is read into the dump, so a server that
 # streams it into the program (Apache) or writes it all in before it passes
-# the page on (fcgiwrap) delivers the error page.
-check "PUT with a body: the response arrives complete" fetch put "$URL" -X PUT --data-binary @"$W/b200k"
-check "PUT with a body: the method error page, no '*' line in the dump" method_refused put PUT
-check "DELETE: the response arrives complete" fetch delete "$URL?a=1" -X DELETE
-check "DELETE: the method error page" method_refused delete DELETE
+# the page on (fcgiwrap) delivers the error page, and the record is whole:
+# every entry, the '*' line and the body.
+: >"$W/none.req"
+check "PUT with a body: the response arrives complete" fetch put "$URL?k=7" -X PUT -H 'X-Nr: refused' --data-binary @"$W/b200k"
+check "PUT with a body: the method error page; the dump holds the whole request" method_refused put PUT "$W/b200k" k=7
+check "DELETE: the response arrives complete" fetch delete "$URL?a=1" -X DELETE -H 'X-Nr: refused'
+check "DELETE: the method error page; the dump holds the whole request" method_refused delete DELETE "$W/none.req" a=1
 check "after the refusals: the server still answers" still_answers
 
 # --- 50 concurrent POSTs -------------------------------------------------------
