@@ -35,11 +35,18 @@ namespace {
 constexpr long WARTEZEIT_MS = 2000;
 constexpr long SCHRITT_MS = 10;
 
-// A fresh file beside the path, renamed over it; -1 when the directory
-// refuses.  mkstemp's mode is cut by the umask: the mode is set again.
-// With a history, the file gets a second name there before it is renamed
-// into place: the same file, no second write.
-int frische_datei(const char *pfad, int verlauf, const char *eintrag)
+// Errors with which a directory says it is full rather than that it
+// refuses new files.
+bool ist_voll(int fehlernummer)
+{
+    return fehlernummer == ENOSPC || fehlernummer == EDQUOT;
+}
+
+// A fresh file beside the path, renamed over it; -1 with errno when it
+// cannot be made.  mkstemp's mode is cut by the umask: the mode is set
+// again.  With a history, the file gets a second name there before it is
+// renamed into place (*verlinkt): the same file, no second write.
+int frische_datei(const char *pfad, int verlauf, const char *eintrag, bool *verlinkt)
 {
     std::size_t size = std::strlen(pfad) + sizeof ".XXXXXX";
     auto *neu = static_cast<char *>(std::malloc(size));
@@ -47,16 +54,62 @@ int frische_datei(const char *pfad, int verlauf, const char *eintrag)
         return -1;
     std::snprintf(neu, size, "%s.XXXXXX", pfad);
     int fd = mkstemp(neu);
-    bool verlinkt = fd >= 0 && verlauf >= 0 && linkat(AT_FDCWD, neu, verlauf, eintrag, 0) == 0;
+    *verlinkt = fd >= 0 && verlauf >= 0 && linkat(AT_FDCWD, neu, verlauf, eintrag, 0) == 0;
     if (fd >= 0 && (fchmod(fd, 0600) != 0 || std::rename(neu, pfad) != 0)) {
+        int fehler = errno;
         unlink(neu);
-        if (verlinkt)
+        if (*verlinkt)
             unlinkat(verlauf, eintrag, 0);
         close(fd);
         fd = -1;
+        *verlinkt = false;
+        errno = fehler;
     }
+    int fehler = errno;
     std::free(neu);
+    errno = fehler;
     return fd;
+}
+
+// The folder part of a path, as a copy: "." when it has none.
+char *ordner(const char *pfad)
+{
+    const char *letzter = std::strrchr(pfad, '/');
+    if (letzter == nullptr)
+        return strdup(".");
+    return strndup(pfad, letzter == pfad ? 1 : static_cast<std::size_t>(letzter - pfad));
+}
+
+// Where the record goes, as a copy: the path itself, or the target of a
+// link at the path when root owns the link and the folder that holds it,
+// and the user cannot write that folder (the rule of the kernel's
+// protected_symlinks): an administrator's way to put the record into a
+// folder of the server's user, where every request makes a fresh file.
+// Followed once; the target itself is never followed.
+char *linkziel(const char *pfad)
+{
+    struct stat st {};
+    if (lstat(pfad, &st) != 0 || !S_ISLNK(st.st_mode) || st.st_uid != 0)
+        return strdup(pfad);
+    char *dir = ordner(pfad);
+    struct stat d {};
+    bool vertraut =
+        dir != nullptr && stat(dir, &d) == 0 && d.st_uid == 0 && faccessat(AT_FDCWD, dir, W_OK, AT_EACCESS) != 0;
+    char ziel[4096];
+    ssize_t n = vertraut ? readlink(pfad, ziel, sizeof ziel - 1) : -1;
+    char *erg = nullptr;
+    if (n <= 0) {
+        erg = strdup(pfad);
+    } else if (ziel[0] == '/') {
+        erg = strndup(ziel, static_cast<std::size_t>(n));
+    } else {
+        std::size_t size = std::strlen(dir) + static_cast<std::size_t>(n) + 2;
+        erg = static_cast<char *>(std::malloc(size));
+        if (erg != nullptr)
+            std::snprintf(erg, size, "%s/%.*s", dir, static_cast<int>(n), ziel);
+    }
+    std::free(dir);
+    return erg;
 }
 
 // A regular file of the effective user at the path, opened without
@@ -64,14 +117,15 @@ int frische_datei(const char *pfad, int verlauf, const char *eintrag)
 int vorbereitete_datei(const char *pfad)
 {
     struct stat vorher {};
-    if (lstat(pfad, &vorher) != 0 || !S_ISREG(vorher.st_mode) || vorher.st_uid != geteuid())
+    if (lstat(pfad, &vorher) != 0 || !S_ISREG(vorher.st_mode) || vorher.st_uid != geteuid() || vorher.st_nlink != 1)
         return -1;
     int fd = open(pfad, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return -1;
     struct stat st {};
+    // A second link may be a record of the history: it is never emptied.
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_ino != vorher.st_ino ||
-        st.st_dev != vorher.st_dev) {
+        st.st_dev != vorher.st_dev || st.st_nlink != 1) {
         close(fd);
         return -1;
     }
@@ -100,35 +154,67 @@ Dumpdatei::~Dumpdatei()
 
 Dumpdatei::Oeffnung Dumpdatei::oeffne(const char *pfad)
 {
-    if (pfad == nullptr)
+    if (pfad == nullptr || (pfad_ = linkziel(pfad)) == nullptr)
         return VERWEIGERT;
-    pfad_ = strdup(pfad);
-    verlauf_ = verlauf_oeffnen(pfad);
+    verlauf_ = verlauf_oeffnen(pfad_);
     if (verlauf_ >= 0)
         verlauf_name(eintrag_, sizeof eintrag_);
-    int fd = frische_datei(pfad, verlauf_, eintrag_);
+    bool verlinkt = false;
+    int fd = frische_datei(pfad_, verlauf_, eintrag_, &verlinkt);
+    if (fd < 0 && ist_voll(errno)) {
+        // A full disk is a failed write, never a reason to write into a
+        // file that is already there.
+        melde_fehler(errno);
+        return OFFEN;
+    }
     if (fd < 0) {
-        fd = vorbereitete_datei(pfad);
-        if (fd < 0)
-            return VERWEIGERT;
-        if (!sperre(fd)) {
-            close(fd);
-            fehler_ = true;
-            return BELEGT;
-        }
-        if (ftruncate(fd, 0) != 0 || fchmod(fd, 0600) != 0) {
-            close(fd);
-            return VERWEIGERT;
-        }
-        // The prepared file is reused by the next request: the history
-        // gets a copy, written as the record is.
-        if (verlauf_ >= 0)
-            kopie_ = openat(verlauf_, eintrag_, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        Oeffnung o = vorbereitet_oeffnen(fd);
+        if (o != OFFEN)
+            return o;
     }
     fd_ = fd;
+    // The history gets a copy, written as the record is, where it cannot
+    // have a second name of the same file (another file system, a prepared
+    // file that the next request reuses).
+    if (verlauf_ >= 0 && !verlinkt)
+        kopie_anlegen();
     if (verlauf_ >= 0)
         verlauf_kuerzen(verlauf_);
     return OFFEN;
+}
+
+// The prepared file at the path, locked and emptied.
+Dumpdatei::Oeffnung Dumpdatei::vorbereitet_oeffnen(int &fd)
+{
+    fd = vorbereitete_datei(pfad_);
+    if (fd < 0)
+        return VERWEIGERT;
+    if (!sperre(fd)) {
+        close(fd);
+        fehler_ = true;
+        return BELEGT;
+    }
+    if (ftruncate(fd, 0) != 0 || fchmod(fd, 0600) != 0) {
+        close(fd);
+        return VERWEIGERT;
+    }
+    return OFFEN;
+}
+
+void Dumpdatei::kopie_anlegen()
+{
+    kopie_ = openat(verlauf_, eintrag_, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (kopie_ < 0)
+        melde_verlauf(errno);
+}
+
+void Dumpdatei::melde_verlauf(int fehlernummer)
+{
+    if (verlauf_fehler_)
+        return;
+    verlauf_fehler_ = true;
+    cgi_error("Datei %s.d/%s konnte nicht vollst\xE4ndig geschrieben werden: %s", pfad_ != nullptr ? pfad_ : "",
+              eintrag_, std::strerror(fehlernummer));
 }
 
 // The history's copy follows the record; when it cannot, it is removed
@@ -140,9 +226,11 @@ void Dumpdatei::kopiere(const char *daten, std::size_t n)
         if (w < 0 && errno == EINTR)
             continue;
         if (w <= 0) {
+            int fehler = w < 0 ? errno : ENOSPC;
             close(kopie_);
             kopie_ = -1;
             unlinkat(verlauf_, eintrag_, 0);
+            melde_verlauf(fehler);
             return;
         }
         daten += w;
@@ -234,8 +322,10 @@ void Dumpdatei::schliesse()
             melde_fehler(errno);
         fd_ = -1;
     }
-    if (kopie_ >= 0 && close(kopie_) != 0)
+    if (kopie_ >= 0 && close(kopie_) != 0) {
         unlinkat(verlauf_, eintrag_, 0);
+        melde_verlauf(errno);
+    }
     kopie_ = -1;
     if (verlauf_ >= 0)
         close(verlauf_);

@@ -29,11 +29,16 @@ public:
 
     // A fresh file, mode 0600, made beside the path and renamed over it: a
     // link, FIFO or another file planted at the path is replaced, never
-    // followed.  When the directory refuses a fresh file, a regular file of
-    // the effective user prepared at the path is used instead: opened
-    // without following links, locked against other requests (waiting at
-    // most two seconds), emptied.  When a directory "<pfad>.d" of the
-    // effective user exists, the record is kept there too (see verlauf.h).
+    // followed.  The one link followed is root's, in a folder of root that
+    // the user cannot write: the record then goes to its target (once).
+    // When the directory refuses a fresh file, a regular file of the
+    // effective user prepared at the path, with no second link, is used
+    // instead: opened without following links, locked against other
+    // requests (waiting at most two seconds), emptied.  A directory that is
+    // full is a reported write failure: OFFEN without a file.  When a
+    // directory "<pfad>.d" of the effective user exists, the record is kept
+    // there too (see verlauf.h), as a second link or else as a copy; an
+    // entry that cannot be made or written is reported.
     Oeffnung oeffne(const char *pfad);
     bool offen() const { return fd_ >= 0; }
 
@@ -43,15 +48,19 @@ public:
     void leeren();                              // the gathered entries to the file
     void schliesse();                           // written out and closed
 
-    // False once a write or the close failed, or when no record could be
-    // made because the prepared file was busy.
-    bool vollstaendig() const { return !fehler_; }
+    // False once a write or the close failed (of the dump or of its
+    // history entry), or when no record could be made because the prepared
+    // file was busy.
+    bool vollstaendig() const { return !fehler_ && !verlauf_fehler_; }
     void unvollstaendig() { fehler_ = true; }
 
 private:
     void an(const char *daten, std::size_t n);
     void schreibe(const char *daten, std::size_t n);
     void melde_fehler(int fehlernummer);
+    void melde_verlauf(int fehlernummer);
+    Oeffnung vorbereitet_oeffnen(int &fd);
+    void kopie_anlegen();
     void kopiere(const char *daten, std::size_t n);
 
     int fd_ = -1;
@@ -60,6 +69,7 @@ private:
     char eintrag_[64] = "";
     char *pfad_ = nullptr;
     bool fehler_ = false;
+    bool verlauf_fehler_ = false;
     std::size_t voll_ = 0;
     char puffer_[16 * 1024];
 };

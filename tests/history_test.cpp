@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -153,6 +154,60 @@ TEST_F(History, APreparedDumpFileGetsACopy)
     EXPECT_EQ(box->read("/tmp/www/cgidump.d/" + names[0]), record(first)) << "overwritten by the next request";
     EXPECT_EQ(box->read("/tmp/www/cgidump.d/" + names[1]), record(second));
     EXPECT_EQ(box->read("/tmp/www/cgidump"), record(second));
+}
+
+// Out of inodes, the program makes no fresh dump: it must not fall back
+// to the file at the path, which is the newest record of the history.
+TEST_F(History, OutOfInodesNeverOverwritesARecord)
+{
+    box->small_tmp(1 << 20, 8);
+    make_dir(dir, 65534);
+    Request first = numbered(1);
+    ASSERT_EQ(box->run(first).status, 0);
+    for (int i = 0; i < 16; ++i) // the remaining inodes taken
+        close(open(box->host("/tmp/fill" + std::to_string(i)).c_str(), O_WRONLY | O_CREAT, 0600));
+    Result res = box->run(numbered(2));
+    std::string msg = "Datei " + DUMP + " konnte nicht vollst\xE4ndig geschrieben werden: No space left on device";
+    EXPECT_EQ(res.status, 1);
+    EXPECT_TRUE(res.out.find("<B>Interner Fehler:</B>" + msg + "<p>\n") != std::string::npos) << res.out;
+    EXPECT_EQ(res.err, msg + "\n");
+    auto names = entries(dir);
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(box->read(dir + "/" + names[0]), record(first));
+    EXPECT_EQ(box->read(DUMP), record(first));
+}
+
+// A history on a file system of its own cannot take a second link of the
+// dump: it gets a copy.  When not even that can be made, the page and
+// standard error say so and the request fails.
+TEST_F(History, AnEntryThatCannotBeLinkedIsCopiedOrReported)
+{
+    box->small_tmp(8 << 20);
+    make_dir(dir, 65534);
+    for (size_t inodes : {0, 1}) {
+        SCOPED_TRACE(inodes);
+        std::string opts = "mode=0700,uid=65534,gid=65534";
+        if (inodes > 0)
+            opts += ",nr_inodes=" + std::to_string(inodes);
+        ASSERT_EQ(mount("none", box->host(dir).c_str(), "tmpfs", 0, opts.c_str()), 0);
+        Request r = numbered(static_cast<int>(inodes));
+        Result res = box->run(r);
+        auto names = entries(dir);
+        EXPECT_EQ(box->read(DUMP), record(r)) << "the dump itself is whole";
+        if (inodes == 0) {
+            EXPECT_EQ(res.status, 0) << res.out;
+            ASSERT_EQ(names.size(), 1u);
+            EXPECT_EQ(box->read(dir + "/" + names[0]), record(r));
+        } else {
+            EXPECT_EQ(res.status, 1);
+            EXPECT_TRUE(names.empty());
+            std::string msg = " konnte nicht vollst\xE4ndig geschrieben werden: No space left on device\n";
+            EXPECT_EQ(res.err.substr(0, 6 + dir.size()), "Datei " + dir) << res.err;
+            EXPECT_EQ(res.err.substr(res.err.size() - msg.size()), msg);
+            EXPECT_TRUE(res.out.find("<B>Interner Fehler:</B>Datei " + dir + "/") != std::string::npos);
+        }
+        umount2(box->host(dir).c_str(), MNT_DETACH);
+    }
 }
 
 } // namespace

@@ -252,6 +252,58 @@ TEST_F(Prepared, AnythingButTheUsersOwnRegularFileIsRefused)
     res = box->run(get_as(1000));
     EXPECT_EQ(res.status, 1);
     EXPECT_TRUE(has(res.out, fatal));
+
+    // The user's file with a second name (a record of the history): never
+    // emptied.
+    prepare(1000, 0600);
+    unlink(target.c_str());
+    ASSERT_EQ(link(box->host(path).c_str(), target.c_str()), 0);
+    res = box->run(get_as(1000));
+    EXPECT_EQ(res.status, 1);
+    EXPECT_TRUE(has(res.out, fatal));
+    EXPECT_EQ(box->read(path), "an older and longer record\n");
+}
+
+// Root's link in root's folder, which the user cannot write, leads the
+// record into a folder of the user's: a fresh file there for every
+// request, no lock, the link left as it is.  Anyone else's link there is
+// not followed.
+TEST_F(Prepared, RootsLinkLeadsToAFreshFileInTheUsersFolder)
+{
+    unlink(box->host(path).c_str());
+    struct Case {
+        std::string target, written;
+        uid_t owner;
+        int status;
+    } cases[] = {
+        {"/tmp/home1000/cgidump", "/tmp/home1000/cgidump", 0, 0},
+        {"../home1000/relative", "/tmp/home1000/relative", 0, 0},
+        {"/tmp/home1000/users", "", 1000, 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.target);
+        unlink(box->host(path).c_str());
+        ASSERT_EQ(symlink(c.target.c_str(), box->host(path).c_str()), 0);
+        ASSERT_EQ(lchown(box->host(path).c_str(), c.owner, c.owner), 0);
+        Result res = box->run(get_as(1000));
+        EXPECT_EQ(res.status, c.status) << res.out;
+        EXPECT_TRUE(has(res.out, user_line(path, 1000)));
+        struct stat st{};
+        EXPECT_EQ(lstat(box->host(path).c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link stays";
+        if (c.written.empty())
+            continue;
+        EXPECT_EQ(box->read(c.written), "REQUEST_METHOD=GET\nQUERY_STRING=a=1\n*0\n");
+        // Another request holding the target does not make this one wait.
+        int fd = open(box->host(c.written).c_str(), O_RDONLY);
+        ASSERT_EQ(flock(fd, LOCK_EX), 0);
+        Request post_r = post("x=1", "3");
+        post_r.uid = 1000;
+        res = box->run(post_r);
+        close(fd);
+        EXPECT_EQ(res.status, 0) << res.out;
+        EXPECT_EQ(box->read(c.written), "REQUEST_METHOD=POST\nCONTENT_LENGTH=3\n*3\nx=1");
+    }
 }
 
 TEST_F(Prepared, BusyFileIsReportedAndTheRequestGoesOnWithoutARecord)

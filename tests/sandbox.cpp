@@ -99,7 +99,7 @@ void prepare(Start &st, const std::string &dir, const Request &r)
     if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         mount(st.passwd.c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0 ||
         !bind_if_there(st.nsswitch, "/etc/nsswitch.conf") || !bind_if_there(st.extrausers, "/var/lib/extrausers") ||
-        mount(st.tmp.c_str(), "/tmp", nullptr, MS_BIND, nullptr) != 0)
+        mount(st.tmp.c_str(), "/tmp", nullptr, MS_BIND | MS_REC, nullptr) != 0)
         _exit(125);
     if (r.no_dev && mount("none", "/dev", "tmpfs", 0, "size=4k") != 0)
         _exit(125);
@@ -303,10 +303,12 @@ void Sandbox::set_extrausers(const std::string &passwd)
     write_file(dir_ + "/extrausers/passwd", passwd);
 }
 
-void Sandbox::small_tmp(size_t bytes)
+void Sandbox::small_tmp(size_t bytes, size_t inodes)
 {
     std::string tmp = dir_ + "/tmp";
     std::string opts = "size=" + std::to_string(bytes) + ",mode=1777";
+    if (inodes > 0)
+        opts += ",nr_inodes=" + std::to_string(inodes);
     if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         mount("none", tmp.c_str(), "tmpfs", 0, opts.c_str()) != 0)
         return;

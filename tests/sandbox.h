@@ -61,9 +61,10 @@ public:
     void set_nsswitch(const std::string &sources);
     // A passwd file for libnss-extrausers, bound over /var/lib/extrausers.
     void set_extrausers(const std::string &passwd);
-    // /tmp becomes a tmpfs of this size: a full disk.  The test process
-    // moves into a mount namespace of its own for it.
-    void small_tmp(size_t bytes);
+    // /tmp becomes a tmpfs of this size (and with at most this many inodes,
+    // when not 0): a full disk.  The test process moves into a mount
+    // namespace of its own for it.
+    void small_tmp(size_t bytes, size_t inodes = 0);
 
 private:
     void write_passwd() const;
