@@ -2,11 +2,15 @@
 
 #include "bytemaske.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 void html_kopf(const char *titel)
 {
@@ -196,12 +200,54 @@ FILE *gehalten_fuer = nullptr;
 char *gehalten = nullptr;
 std::size_t gehalten_laenge = 0;
 
+// A write to a non-blocking standard output (a server may hand over a
+// socket so) that waits whenever the reader is behind, as the body's read
+// does, instead of failing with EAGAIN and cutting the page.  0 on an error.
+ssize_t wartend_schreiben(void *, const char *daten, std::size_t n)
+{
+    std::size_t ganz = 0;
+    while (ganz < n) {
+        ssize_t w = write(1, daten + ganz, n - ganz);
+        if (w > 0) {
+            ganz += static_cast<std::size_t>(w);
+        } else if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd pfd{1, POLLOUT, 0};
+            if (poll(&pfd, 1, -1) < 0 && errno != EINTR)
+                break;
+        } else if (w == 0 || errno != EINTR) {
+            break;
+        }
+    }
+    return static_cast<ssize_t>(ganz);
+}
+
+// Once per process: a non-blocking standard output gets a stream whose
+// writes wait (with a buffer as large as the program's own).
+void ausgabe_wartend_machen()
+{
+    static bool geprueft = false;
+    if (geprueft)
+        return;
+    geprueft = true;
+    int flags = fcntl(1, F_GETFL);
+    if (flags < 0 || (flags & O_NONBLOCK) == 0)
+        return;
+    FILE *wartend = fopencookie(nullptr, "w", cookie_io_functions_t{nullptr, wartend_schreiben, nullptr, nullptr});
+    if (wartend == nullptr)
+        return;
+    static char puffer[64 * 1024];
+    std::setvbuf(wartend, puffer, _IOFBF, sizeof puffer);
+    std::fflush(stdout);
+    stdout = wartend;
+}
+
 } // namespace
 
 void seite_halten()
 {
     if (gehalten_fuer != nullptr)
         return;
+    ausgabe_wartend_machen();
     FILE *speicher = open_memstream(&gehalten, &gehalten_laenge);
     if (speicher == nullptr)
         return; // without memory the page goes out as it is written

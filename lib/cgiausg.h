@@ -31,7 +31,9 @@ bool html_text_bis_null(const char *text, std::size_t n);
 // page go on as before.  A server that hands over the body only as the
 // program reads it, and reads the page only after the whole body is
 // written, would otherwise wait for the program while it waits for the
-// server.  Both may be called any number of times.
+// server.  Both may be called any number of times.  The first seite_halten
+// also makes a non-blocking standard output wait for its reader instead of
+// failing.
 void seite_halten();
 void seite_freigeben();
 

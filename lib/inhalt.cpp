@@ -72,6 +72,11 @@ Inhalt lies_inhalt(std::size_t soll, bool bis_ende, Dumpdatei &dump)
         if (!in.ohne_speicher)
             in.hat += static_cast<std::size_t>(n);
     }
+    // A body read to its end is cut at soll, the int range: said as for a
+    // CONTENT_LENGTH beyond it.
+    char mehr = 0;
+    if (bis_ende && in.kam == soll && lies(&mehr, 1) > 0)
+        cgi_usererror("L\xE4nge des Inhalts zu gro\xDF: mehr als %zu", soll);
     if (in.ohne_speicher)
         cgi_error("Nicht genug Speicher f\xFCr den Inhalt");
     if (in.kam < soll && !bis_ende)

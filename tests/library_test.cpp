@@ -6,6 +6,7 @@
 #include "map_contents.h"
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
@@ -104,6 +105,41 @@ TEST(Intake, LengthLineAndEchoFollowTheirOwnBits)
     EXPECT_EQ(run(GCV_DEBUGL2).out,
               "<H2>Die Environmentvariablen</H2>\nREQUEST_METHOD=post<p>\nCONTENT_LENGTH=3<p>\n"
               "<PRE>x&lt;1</PRE>\n");
+}
+
+// A server may hand over standard output as a non-blocking socket: the page
+// waits for a slow reader and arrives whole.
+TEST(Intake, NonBlockingOutputGetsTheWholePage)
+{
+    std::string body(1 << 20, 'x');
+    FILE *in = std::tmpfile();
+    std::fwrite(body.data(), 1, body.size(), in);
+    std::rewind(in);
+    int rohr[2];
+    ASSERT_EQ(pipe(rohr), 0);
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fileno(in), 0);
+        dup2(rohr[1], 1);
+        fcntl(1, F_SETFL, O_NONBLOCK);
+        std::string m = "REQUEST_METHOD=POST", l = "CONTENT_LENGTH=" + std::to_string(1 << 20);
+        std::vector<char *> env{m.data(), l.data(), nullptr};
+        Varmap map;
+        getcgienv(&map, env.data(), GCV_DEBUGL2);
+        _exit(std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 3);
+    }
+    close(rohr[1]);
+    usleep(200 * 1000); // the pipe is full long before
+    std::string out = slurp_fd(rohr[0]);
+    close(rohr[0]);
+    std::fclose(in);
+    int ws = 0;
+    waitpid(pid, &ws, 0);
+    EXPECT_EQ(WEXITSTATUS(ws), 0);
+    EXPECT_TRUE(out == "<H2>Die Environmentvariablen</H2>\nREQUEST_METHOD=POST<p>\nCONTENT_LENGTH=1048576<p>\n<PRE>" +
+                           body + "</PRE>\n")
+        << out.size() << " bytes";
 }
 
 TEST(Intake, RefusedMethodEndsTheProcess)

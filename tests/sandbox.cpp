@@ -243,7 +243,9 @@ std::vector<Result> Sandbox::run_all(const std::vector<Request> &rs)
         run.errpath = base + ".err";
         int in;
         int pfd[2] = {-1, -1};
-        if (r.chunk == 0) {
+        if (r.zero_input) {
+            in = open("/dev/zero", O_RDONLY);
+        } else if (r.chunk == 0) {
             write_file(base + ".in", r.body);
             in = open((base + ".in").c_str(), O_RDONLY);
         } else {

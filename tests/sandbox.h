@@ -21,6 +21,7 @@ struct Request {
     size_t chunk = 0;
     long deliver = -1;
     bool nonblocking = false;       // the pipe is handed over non-blocking
+    bool zero_input = false;        // standard input is /dev/zero: no end
     uid_t uid = 65534;
     bool close_stdout = false;      // start with descriptor 1 closed
     bool stdout_pipe_closed = false;  // the reader of the page went away
