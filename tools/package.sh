@@ -4,8 +4,8 @@
 #   /usr/lib/cgi-bin/vokt.cgi   the program (the default, static build)
 #   /usr/bin/...                every other program the project installs
 #   /usr/share/doc/vokt/        README.md.gz, changelog.gz, copyright
-#   postinst/postrm             prepare /var/www/cgidump for www-data, and
-#                               remove it on purge while it is still empty
+#   postinst/postrm             make /var/www/cgidump root's link into
+#                               /var/lib/vokt (www-data's), remove both on purge
 # The library and its headers (install component "development") stay out.
 #
 #   tools/package.sh [-b BUILD_DIR] [-o OUT_DIR] [-n]

@@ -106,6 +106,43 @@ prepared_file_kept() {
 }
 check "the prepared file is still the same, www-data's, 0600; nothing else was made" prepared_file_kept
 
+# --- the package's layout: root's link into a folder of www-data's ---------------
+# The program follows root's link in root's /var/www to its target and
+# makes a fresh file there for every request: no lock, so a slow upload
+# holds up no other request.  (The package links to /var/lib/vokt; here the
+# folder lies in the sandbox's /var/www.)
+rm -f "$DUMP"
+install -d -o "$SERVER_UID" -g "$SERVER_GID" -m 700 "$VARWWW/records" "$VARWWW/records/cgidump.d"
+ln -s /var/www/records/cgidump "$DUMP"
+REC=$VARWWW/records/cgidump
+HIST=$REC.d
+head -c 1000000 /dev/urandom >"$W/slow.req"
+"${CURL[@]}" -o "$W/slow" -H 'X-Nr: slow' -H 'Content-Type: application/octet-stream' --limit-rate 200k \
+    --data-binary @"$W/slow.req" "$URL" &
+slow=$!
+sleep 1
+gets_ok=0
+for i in $(seq 20); do
+    fetch "g$i" "$URL?nr=$i" -m 2 && page_starts_whole "$W/g$i" && ! grep -aq belegt "$W/g$i" &&
+        grep -aqx "QUERY_STRING=nr=$i" "$REC" && [ "$(tail -n1 "$REC")" = '*0' ] && gets_ok=$((gets_ok + 1))
+    sleep 0.1
+done
+kill -0 "$slow" 2>/dev/null && during=yes || during=no
+wait "$slow"
+echo "# $server: the 20 GETs were served while the upload still ran: $during"
+check "link layout: 20 GETs during a slow upload: each served at once, its own record whole" test "$gets_ok" -eq 20
+check "link layout: the GETs did not wait for the upload" test "$during" = yes
+check "link layout: the slow upload's page is whole" grep -aqx "$(printf 'L\xe4nge des Inhalts:1000000')" "$W/slow"
+history_has_all() {
+    local slow_entry
+    [ "$(ls "$HIST" | wc -l)" -eq 21 ] || return 1
+    slow_entry=$(grep -al '^HTTP_X_NR=slow$' "$HIST"/*) && [ "$(echo "$slow_entry" | wc -l)" -eq 1 ] &&
+        DUMP=$slow_entry dump_is_one_record "$W/slow.req"
+}
+check "link layout: the history holds all 21 records, the upload's whole" history_has_all
+check "link layout: the link stays root's, the records www-data's" \
+    test "$(stat -c '%F %u' "$DUMP") $(stat -c '%u %a' "$REC")" = "symbolic link 0 $SERVER_UID 600"
+
 server_stop
 check "stopped: no process of the sandbox is left" test "$(sandbox_leftovers)" -eq 0
 echo "# $server, stock layout: $FAILED failed"

@@ -37,12 +37,14 @@ removes() { apt_get remove -y vokt; }
 purges() { apt_get purge -y vokt; }
 # The state of the path: kind, owner, group, mode, size.
 state() { stat -c '%F %U %G %a %s' "$dump" 2>/dev/null || echo none; }
-is_prepared() { [ "$(state)" = "regular empty file www-data www-data 600 0" ]; }
+is_prepared() {
+    [ "$(stat -c '%F %U' "$dump")" = "symbolic link root" ] && [ "$(readlink "$dump")" = /var/lib/vokt/cgidump ] &&
+        [ "$(stat -c '%F %U %G %a' /var/lib/vokt)" = "directory www-data www-data 700" ]
+}
 is_installed() { dpkg-query -W -f '${Status}' vokt | grep -qx 'install ok installed'; }
 lists_files() { dpkg -L vokt | grep -qx "$cgi" && dpkg -L vokt | grep -qx /usr/share/doc/vokt/copyright; }
-removed_leaves_file() { removes && [ -f "$dump" ]; }
-purged_file_gone() { purges && [ ! -e "$dump" ]; }
-purged_file_stays() { purges && [ -s "$dump" ]; }
+removed_leaves_link() { removes && is_prepared; }
+purged_link_gone() { purges && [ ! -e "$dump" ] && [ ! -L "$dump" ] && [ ! -e /var/lib/vokt ]; }
 
 # A machine with a web server: /var/www exists, nothing at the path.
 mkdir -p /var/www
@@ -53,37 +55,48 @@ check "dpkg knows it as installed" is_installed
 check "vokt.cgi is installed 0755, root's" \
     test "$(stat -c '%a %U %G' "$cgi")" = "755 root root"
 check "dpkg -L lists vokt.cgi and the documents" lists_files
-check "postinst prepares $dump: empty, www-data's, 0600" is_prepared
-check "remove leaves the prepared file" removed_leaves_file
-check "purge removes the prepared file" purged_file_gone
+check "postinst links $dump to /var/lib/vokt/cgidump, www-data's folder" is_prepared
+check "remove leaves the link and the folder" removed_leaves_link
+check "purge removes the link and /var/lib/vokt" purged_link_gone
 check "purge leaves /var/www" test -d /var/www
+
+# An earlier version's empty prepared file becomes the link.
+install -o www-data -g www-data -m 600 /dev/null "$dump"
+check "an earlier version's empty prepared file becomes the link" eval 'installs && is_prepared && purges'
 
 # The program as Debian's servers run it: as www-data, home /var/www.
 installs
+run_as_server() {
+    setpriv --reuid=www-data --regid=www-data --init-groups \
+        env -i REQUEST_METHOD=GET "QUERY_STRING=name=M%FCller&nr=$1" SERVER_SOFTWARE=vokt-test \
+        "$cgi" </dev/null >"$page" 2>"$W/stderr"
+}
 page=$W/page
-setpriv --reuid=www-data --regid=www-data --init-groups \
-    env -i REQUEST_METHOD=GET 'QUERY_STRING=name=M%FCller' SERVER_SOFTWARE=vokt-test \
-    "$cgi" </dev/null >"$page" 2>"$W/stderr"
+run_as_server 1
 status=$?
 uid=$(id -u www-data)
-check "the page names www-data's dump file" grep -aqxF \
+target=/var/lib/vokt/cgidump
+check "the page names www-data's dump path" grep -aqxF \
     "<H2>User-Information</H2>Ich bin effektiv Nutzer $uid und pinsele daher in $dump<p>" "$page"
 whole_page() {
     [ "$status" -eq 0 ] && grep -aqx '<H2>Die Liste der Variablen</H2>' "$page" &&
         grep -aqx "$(printf 'name = M\374ller<p>')" "$page"
 }
 whole_dump() {
-    grep -aqx 'QUERY_STRING=name=M%FCller' "$dump" && grep -aqx '\*0' "$dump" &&
-        [ "$(stat -c '%U %a' "$dump")" = "www-data 600" ]
+    grep -aqx 'QUERY_STRING=name=M%FCller&nr=1' "$dump" && grep -aqx '\*0' "$dump" &&
+        [ "$(stat -c '%U %a' "$target")" = "www-data 600" ] && is_prepared
 }
 check "the whole page, exit status 0" whole_page
-check "the dump holds the request and is still www-data's, 0600" whole_dump
-if [ -s "$dump" ]; then
-    check "purge leaves a dump that holds a request" purged_file_stays
-    rm -f "$dump"
-else
-    check "purge removes the still empty prepared file" purged_file_gone
-fi
+check "the record is at the link's target, www-data's, 0600; the link stays" whole_dump
+# The history, when an administrator makes its folder.
+install -d -o www-data -g www-data -m 700 "$target.d"
+run_as_server 2 && run_as_server 3
+history_kept() {
+    [ "$(ls "$target.d" | wc -l)" -eq 2 ] && grep -aqx 'QUERY_STRING=name=M%FCller&nr=3' "$dump" &&
+        grep -aqx 'QUERY_STRING=name=M%FCller&nr=2' "$target.d/$(ls "$target.d" | head -n1)"
+}
+check "with $target.d each record is kept there too" history_kept
+check "purge removes the link, the records and the folder" purged_link_gone
 
 # Something already stands at the path: install and purge leave it alone.
 link_stays() {
