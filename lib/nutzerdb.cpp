@@ -1,13 +1,16 @@
 #include "nutzerdb.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
-#include <pwd.h>
-#include <spawn.h>
+#include <poll.h>
 #include <strings.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,71 +20,219 @@ const char NSSWITCH[] = "/etc/nsswitch.conf";
 const char PASSWD[] = "/etc/passwd";
 const char GETENT[] = "/usr/bin/getent";
 
+// What getent may take before it is stopped and the lookup fails.
+const long GETENT_MS = 2000;
+const std::size_t GETENT_BYTES = 64 * 1024;
+
 // What the passwd line of nsswitch.conf asks for.
 struct Quellen {
     bool dateien_zuerst = true; // `files` is the first source
     bool weitere = false;       // a source is asked after `files`
 };
 
-bool ist_wort(const char *&p, const char *wort)
+// getent decides: the first source is not files, there is none, or the
+// file does not parse (then glibc fails every lookup, and so does getent).
+const Quellen GETENT_ENTSCHEIDET = {false, false};
+
+// The databases glibc knows; lines naming others are skipped unread.
+const char *const DATENBANKEN[] = {"aliases",    "ethers",   "group",    "group_compat", "gshadow",       "hosts",
+                                   "initgroups", "netgroup", "networks", "passwd",       "passwd_compat", "protocols",
+                                   "publickey",  "rpc",      "services", "shadow",       "shadow_compat"};
+
+// isspace in the C locale, which glibc's parsers use.
+bool leer(char c)
 {
-    std::size_t n = std::strlen(wort);
-    if (strncasecmp(p, wort, n) != 0)
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+const char *ueber_leer(const char *p)
+{
+    while (leer(*p))
+        ++p;
+    return p;
+}
+
+bool ist(const char *wort, std::size_t n, const char *name)
+{
+    return std::strlen(name) == n && strncasecmp(wort, name, n) == 0;
+}
+
+// The next word of a criterion: up to a blank, '=' or ']'.
+std::size_t kriteriumswort(const char *&p)
+{
+    const char *start = p;
+    while (*p != '\0' && !leer(*p) && *p != '=' && *p != ']')
+        ++p;
+    return static_cast<std::size_t>(p - start);
+}
+
+// One "STATUS=action" (or "!STATUS=action") in brackets after a source;
+// false when glibc rejects it.  *zurueck: whether NOTFOUND now returns.
+bool lies_kriterium(const char *&p, bool *zurueck)
+{
+    bool ausser = *p == '!'; // every status but this one
+    if (ausser)
+        ++p;
+    const char *status = p;
+    std::size_t n = kriteriumswort(p);
+    bool notfound = ist(status, n, "NOTFOUND");
+    if (!notfound && !ist(status, n, "SUCCESS") && !ist(status, n, "UNAVAIL") && !ist(status, n, "TRYAGAIN"))
         return false;
-    p += n;
+    p = ueber_leer(p);
+    if (*p != '=')
+        return false;
+    p = ueber_leer(p + 1);
+    const char *aktion = p;
+    n = kriteriumswort(p);
+    bool ret = ist(aktion, n, "RETURN");
+    if (!ret && !ist(aktion, n, "CONTINUE") && !ist(aktion, n, "MERGE"))
+        return false;
+    if (notfound != ausser)
+        *zurueck = ret;
+    p = ueber_leer(p);
     return true;
 }
 
-void leer_ueberspringen(const char *&p)
+// "[...]" after a source, p on the '['.
+bool lies_klammer(const char *&p, bool *zurueck)
 {
-    while (*p == ' ' || *p == '\t')
-        ++p;
+    p = ueber_leer(p + 1);
+    do {
+        if (!lies_kriterium(p, zurueck))
+            return false;
+    } while (*p != ']');
+    ++p;
+    return true;
 }
 
-// The sources of one "passwd:" line, from the text after the colon.
-Quellen lies_quellen(const char *p)
+// The sources of one line, from the text after the database's name;
+// false when they do not parse.  "[NOTFOUND=return]" after files: the
+// other sources are asked only when files is unavailable, which reading
+// it here reports.
+bool lies_quellen(const char *p, Quellen *q)
 {
-    Quellen q;
-    leer_ueberspringen(p);
-    if (*p == '\0' || *p == '\n' || *p == '#')
-        return q; // an empty line means the default: files
-    const char *start = p;
-    q.dateien_zuerst = ist_wort(p, "files") && (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\0');
-    if (!q.dateien_zuerst)
-        p = start;
-    leer_ueberspringen(p);
-    // "[NOTFOUND=return]" right after files: the other sources are asked
-    // only when files is unavailable, which reading it here reports.
-    if (q.dateien_zuerst && *p == '[') {
-        const char *zu = std::strchr(p, ']');
-        const char *aktion = strcasestr(p, "NOTFOUND=return");
-        if (zu != nullptr && aktion != nullptr && aktion < zu)
-            return q;
+    int anzahl = 0;
+    bool zurueck = false; // the first source returns on NOTFOUND
+    for (;; ++anzahl) {
+        p = ueber_leer(p);
+        const char *name = p;
+        while (*p != '\0' && !leer(*p) && *p != '[')
+            ++p;
+        if (p == name)
+            break;
+        if (anzahl == 0)
+            q->dateien_zuerst = p - name == 5 && std::strncmp(name, "files", 5) == 0;
+        p = ueber_leer(p);
+        bool nf = false;
+        if (*p == '[' && !lies_klammer(p, &nf))
+            return false;
+        zurueck = anzahl == 0 ? nf : zurueck;
     }
-    q.weitere = *p != '\0' && *p != '\n' && *p != '#';
-    return q;
+    if (anzahl == 0)
+        *q = GETENT_ENTSCHEIDET; // no source at all: getent finds nobody
+    q->weitere = q->dateien_zuerst && anzahl > 1 && !zurueck;
+    return true;
 }
 
+bool ist_datenbank(const char *name, std::size_t n)
+{
+    for (const char *d : DATENBANKEN)
+        if (std::strlen(d) == n && std::strncmp(name, d, n) == 0)
+            return true;
+    return false;
+}
+
+// One line as glibc reads it: blanks, a database name, blanks and colons,
+// its sources.  A passwd line sets *q; false when the sources of a known
+// database do not parse.
+bool lies_zeile(const char *zeile, Quellen *q)
+{
+    const char *p = ueber_leer(zeile);
+    const char *name = p;
+    while (*p != '\0' && !leer(*p) && *p != ':')
+        ++p;
+    auto n = static_cast<std::size_t>(p - name);
+    if (*p == '\0' || n == 0 || !ist_datenbank(name, n))
+        return true;
+    while (leer(*p) || *p == ':')
+        ++p;
+    Quellen neu;
+    if (!lies_quellen(p, &neu))
+        return false;
+    if (n == 6 && std::strncmp(name, "passwd", 6) == 0)
+        *q = neu; // the last passwd line counts
+    return true;
+}
+
+// Lines of any length; like glibc, a last line without its newline is
+// not read, and there are no comments but lines naming no database.
 Quellen quellen()
 {
     Quellen q;
     FILE *f = std::fopen(NSSWITCH, "re");
     if (f == nullptr)
         return q; // without the file glibc asks files alone
-    char zeile[1024];
-    while (std::fgets(zeile, sizeof zeile, f) != nullptr) {
-        const char *p = zeile;
-        leer_ueberspringen(p);
-        if (ist_wort(p, "passwd:")) {
-            q = lies_quellen(p);
+    char *zeile = nullptr;
+    std::size_t platz = 0;
+    ssize_t n = 0;
+    while ((n = getline(&zeile, &platz, f)) > 0 && zeile[n - 1] == '\n') {
+        if (!lies_zeile(zeile, &q)) {
+            q = GETENT_ENTSCHEIDET;
             break;
         }
     }
+    if (std::ferror(f))
+        q = GETENT_ENTSCHEIDET;
+    std::free(zeile);
     std::fclose(f);
     return q;
 }
 
-// uid's home from /etc/passwd, parsed here (fgetpwent uses no modules).
+// Past the next ':' of a passwd line, or at its end.
+const char *nach_feld(const char *p)
+{
+    while (*p != '\0' && *p != ':')
+        ++p;
+    return *p == ':' ? p + 1 : p;
+}
+
+// A numeric field as glibc reads it: strtoul's number (blanks and a sign
+// before it allowed), ending at ':' or the line's end, within 32 bits.
+bool zahl_feld(const char *&p, unsigned long *wert)
+{
+    char *ende = nullptr;
+    int gerettet = errno;
+    *wert = std::strtoul(p, &ende, 10);
+    errno = gerettet;
+    if (ende == p || (*ende != ':' && *ende != '\0') || *wert > 0xffffffffUL)
+        return false;
+    p = nach_feld(ende);
+    return true;
+}
+
+// One /etc/passwd line as glibc's files backend reads it for a uid
+// lookup: leading blanks, blank and '#' lines, lines that do not parse
+// and the '+' and '-' lines of compat are skipped.  The home's start and
+// length when the uid is uid's.
+bool passt(char *zeile, uid_t uid, const char **heim, std::size_t *laenge)
+{
+    zeile[std::strcspn(zeile, "\n")] = '\0';
+    const char *p = ueber_leer(zeile);
+    if (*p == '\0' || *p == '#' || *p == '+' || *p == '-')
+        return false;
+    p = nach_feld(nach_feld(p)); // name, password
+    unsigned long nutzer = 0;
+    unsigned long gruppe = 0;
+    if (!zahl_feld(p, &nutzer) || !zahl_feld(p, &gruppe) || nutzer != uid)
+        return false;
+    *heim = nach_feld(p); // past the gecos field
+    *laenge = std::strcspn(*heim, ":");
+    return true;
+}
+
+// uid's home from /etc/passwd, read line by line in time linear in the
+// file (fgetpwent takes time quadratic in a line's length); the first
+// line of the uid counts.
 char *aus_passwd(uid_t uid, int *fehlernummer)
 {
     FILE *f = std::fopen(PASSWD, "re");
@@ -89,45 +240,20 @@ char *aus_passwd(uid_t uid, int *fehlernummer)
         *fehlernummer = errno;
         return nullptr;
     }
-    char *home = nullptr;
-    while (const passwd *pw = fgetpwent(f)) {
-        if (pw->pw_uid == uid) {
-            home = strdup(pw->pw_dir != nullptr ? pw->pw_dir : "");
-            if (home == nullptr)
-                *fehlernummer = ENOMEM;
-            break;
-        }
+    char *zeile = nullptr;
+    std::size_t platz = 0;
+    const char *heim = nullptr;
+    std::size_t laenge = 0;
+    while (getline(&zeile, &platz, f) > 0 && !passt(zeile, uid, &heim, &laenge)) {
     }
-    if (home == nullptr && std::ferror(f))
-        *fehlernummer = EIO;
+    char *home = nullptr;
+    if (heim != nullptr && (home = strndup(heim, laenge)) == nullptr)
+        *fehlernummer = ENOMEM;
+    else if (heim == nullptr && std::ferror(f))
+        *fehlernummer = errno == ENOMEM ? ENOMEM : EIO;
+    std::free(zeile);
     std::fclose(f);
     return home;
-}
-
-// Everything the child writes, up to its end; null when memory runs out.
-char *lies_alles(int fd)
-{
-    std::size_t platz = 4096;
-    std::size_t voll = 0;
-    auto *text = static_cast<char *>(std::malloc(platz));
-    while (text != nullptr) {
-        if (voll + 1 == platz) {
-            auto *groesser = static_cast<char *>(std::realloc(text, 2 * platz));
-            if (groesser == nullptr)
-                break;
-            text = groesser;
-            platz *= 2;
-        }
-        ssize_t n = read(fd, text + voll, platz - voll - 1);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        voll += static_cast<std::size_t>(n);
-    }
-    if (text != nullptr)
-        text[voll] = '\0';
-    return text;
 }
 
 // The sixth field of a passwd line, as a copy.
@@ -143,55 +269,260 @@ char *heim_aus_zeile(const char *zeile)
     return strndup(p, std::strcspn(p, ":\n"));
 }
 
-// Starts getent with its output on a pipe; the child's pid, or -1.
-pid_t starte_getent(uid_t uid, int *lesen, int *fehlernummer)
+// While getent runs: its process group, for the handler of the signals
+// that end this process, and the dispositions the program had for them.
+const int ENDSIGNALE[] = {SIGTERM, SIGHUP, SIGINT};
+volatile sig_atomic_t laufende_gruppe = 0;
+struct sigaction vorherige[3];
+
+// Kills getent's group, then hands the signal on to the program's own
+// disposition: by default it ends the process when this handler returns.
+// Async-signal-safe calls only.
+extern "C" void beim_ende(int sig)
 {
-    int rohr[2];
-    if (pipe2(rohr, O_CLOEXEC) != 0) {
-        *fehlernummer = errno;
-        return -1;
+    int gerettet = errno;
+    if (laufende_gruppe > 0)
+        kill(-laufende_gruppe, SIGKILL);
+    for (std::size_t i = 0; i < 3; ++i)
+        if (ENDSIGNALE[i] == sig)
+            sigaction(sig, &vorherige[i], nullptr);
+    raise(sig);
+    errno = gerettet;
+}
+
+sigset_t endsignale()
+{
+    sigset_t s;
+    sigemptyset(&s);
+    for (int sig : ENDSIGNALE)
+        sigaddset(&s, sig);
+    return s;
+}
+
+// Blocks the ending signals (*maske: the mask before) and gives those
+// the program does not ignore the handler.
+void wache_aufstellen(sigset_t *maske)
+{
+    sigset_t s = endsignale();
+    sigprocmask(SIG_BLOCK, &s, maske);
+    struct sigaction neu {};
+    neu.sa_handler = beim_ende;
+    neu.sa_mask = s;
+    for (std::size_t i = 0; i < 3; ++i) {
+        sigaction(ENDSIGNALE[i], nullptr, &vorherige[i]);
+        if (vorherige[i].sa_handler != SIG_IGN)
+            sigaction(ENDSIGNALE[i], &neu, nullptr);
     }
+}
+
+void wache_abbauen()
+{
+    for (std::size_t i = 0; i < 3; ++i)
+        if (vorherige[i].sa_handler != SIG_IGN)
+            sigaction(ENDSIGNALE[i], &vorherige[i], nullptr);
+}
+
+// What the child needs, made before the fork: it may only make
+// async-signal-safe calls.
+struct Auftrag {
+    int aus = -1;     // write end of the output pipe
+    int meldung = -1; // write end of the pipe that reports a failed exec
+    int nichts = -1;  // /dev/null
+    pid_t eltern = 0;
+    sigset_t maske{}; // the program's signal mask
+    char *argv[4] = {};
+};
+
+[[noreturn]] void scheitern(int meldung)
+{
+    int fehler = errno;
+    while (write(meldung, &fehler, sizeof fehler) < 0 && errno == EINTR) {
+    }
+    _exit(127);
+}
+
+// In the child: a process group of its own, killed when this process
+// dies; standard input and error /dev/null, the output on the pipe.
+[[noreturn]] void kind(const Auftrag &a)
+{
+    setpgid(0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != a.eltern)
+        _exit(127); // the parent died before the line above
+    // Above the standard descriptors first: any of them may be closed.
+    int meldung = fcntl(a.meldung, F_DUPFD_CLOEXEC, 3);
+    int aus = fcntl(a.aus, F_DUPFD_CLOEXEC, 3);
+    int nichts = fcntl(a.nichts, F_DUPFD_CLOEXEC, 3);
+    if (meldung < 0 || aus < 0 || nichts < 0 || dup2(nichts, 0) < 0 || dup2(aus, 1) < 0 || dup2(nichts, 2) < 0)
+        scheitern(meldung < 0 ? a.meldung : meldung);
+    for (std::size_t i = 0; i < 3; ++i)
+        sigaction(ENDSIGNALE[i], &vorherige[i], nullptr);
+    sigprocmask(SIG_SETMASK, &a.maske, nullptr);
+    char *envp[] = {nullptr};
+    execve(GETENT, a.argv, envp);
+    scheitern(meldung);
+}
+
+void schliesse(int fd)
+{
+    if (fd >= 0)
+        close(fd);
+}
+
+// Forks getent with the ending signals blocked; the child's pid (its
+// group's id too), or -1.  *lesen, *meldung: the read ends of the pipes.
+pid_t starte_getent(Auftrag &a, int *lesen, int *meldung, int *fehlernummer)
+{
+    int aus[2] = {-1, -1};
+    int melde[2] = {-1, -1};
+    a.nichts = open("/dev/null", O_RDWR | O_CLOEXEC);
+    pid_t pid = -1;
+    if (a.nichts >= 0 && pipe2(aus, O_CLOEXEC) == 0 && pipe2(melde, O_CLOEXEC) == 0) {
+        a.aus = aus[1];
+        a.meldung = melde[1];
+        a.eltern = getpid();
+        pid = fork();
+        if (pid == 0)
+            kind(a);
+    }
+    if (pid < 0)
+        *fehlernummer = errno;
+    else
+        setpgid(pid, pid); // before anyone signals the group, whichever runs first
+    schliesse(a.nichts);
+    schliesse(aus[1]);
+    schliesse(melde[1]);
+    *lesen = aus[0];
+    *meldung = melde[0];
+    return pid;
+}
+
+long jetzt_ms()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1000L + t.tv_nsec / 1000000L;
+}
+
+// The error of a failed exec, or 0 once getent runs.
+int exec_fehler(int meldung)
+{
+    int fehler = 0;
+    ssize_t n = 0;
+    while ((n = read(meldung, &fehler, sizeof fehler)) < 0 && errno == EINTR) {
+    }
+    return n == static_cast<ssize_t>(sizeof fehler) ? fehler : 0;
+}
+
+// Reads getent's output to its end into text (GETENT_BYTES + 2 bytes):
+// 0, ETIMEDOUT past the deadline, EFBIG past the limit.
+int lies_antwort(int fd, char *text, long frist)
+{
+    std::size_t voll = 0;
+    text[0] = '\0';
+    for (;;) {
+        long rest = frist - jetzt_ms();
+        if (rest <= 0)
+            return ETIMEDOUT;
+        pollfd p{fd, POLLIN, 0};
+        int bereit = poll(&p, 1, static_cast<int>(rest));
+        if (bereit < 0 && errno != EINTR)
+            return errno;
+        if (bereit <= 0)
+            continue; // interrupted, or the deadline passed
+        ssize_t n = read(fd, text + voll, GETENT_BYTES + 1 - voll);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (n <= 0)
+            return n == 0 ? 0 : errno;
+        voll += static_cast<std::size_t>(n);
+        text[voll] = '\0';
+        if (voll > GETENT_BYTES)
+            return EFBIG;
+    }
+}
+
+// Whether getent has ended by the deadline.  It is left unreaped: as
+// long as it is a zombie, its group's id cannot be given to another.
+bool endet_bis(pid_t pid, long frist)
+{
+    for (long pause = 100;; pause = std::min(pause * 2, 20000L)) { // microseconds
+        siginfo_t info{};
+        int r = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
+        if ((r == 0 && info.si_pid == pid) || (r < 0 && errno == ECHILD))
+            return true; // ECHILD: reaped already, SIGCHLD is ignored
+        if (jetzt_ms() >= frist)
+            return false;
+        timespec t{0, pause * 1000};
+        nanosleep(&t, nullptr);
+    }
+}
+
+// Kills getent with all it started, takes the handler away, and reaps
+// getent: its wait status.
+int beende(pid_t pid)
+{
+    kill(-pid, SIGKILL);
+    laufende_gruppe = 0;
+    wache_abbauen();
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
+// Runs getent within its bounds: 0 and its wait status in *status, or
+// the error that ended the lookup.
+int frage_getent(uid_t uid, char *text, int *status)
+{
     char nummer[24];
     std::snprintf(nummer, sizeof nummer, "%u", static_cast<unsigned>(uid));
-    char *argv[] = {const_cast<char *>("getent"), const_cast<char *>("passwd"), nummer, nullptr};
-    char *envp[] = {nullptr};
-    posix_spawn_file_actions_t aktionen;
-    posix_spawn_file_actions_init(&aktionen);
-    posix_spawn_file_actions_addopen(&aktionen, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&aktionen, rohr[1], 1);
-    posix_spawn_file_actions_addopen(&aktionen, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    int fehler = posix_spawn(&pid, GETENT, &aktionen, nullptr, argv, envp);
-    posix_spawn_file_actions_destroy(&aktionen);
-    close(rohr[1]);
-    if (fehler != 0) {
-        close(rohr[0]);
-        *fehlernummer = fehler;
-        return -1;
+    Auftrag a;
+    a.argv[0] = const_cast<char *>("getent");
+    a.argv[1] = const_cast<char *>("passwd");
+    a.argv[2] = nummer;
+    int lesen = -1;
+    int meldung = -1;
+    int fehler = 0;
+    wache_aufstellen(&a.maske);
+    pid_t pid = starte_getent(a, &lesen, &meldung, &fehler);
+    if (pid > 0)
+        laufende_gruppe = pid;
+    sigprocmask(SIG_SETMASK, &a.maske, nullptr); // a signal that came meanwhile is handled here
+    if (pid > 0) {
+        long frist = jetzt_ms() + GETENT_MS;
+        fehler = exec_fehler(meldung);
+        if (fehler == 0)
+            fehler = lies_antwort(lesen, text, frist);
+        if (fehler == 0 && !endet_bis(pid, frist))
+            fehler = ETIMEDOUT;
+        *status = beende(pid);
+    } else {
+        wache_abbauen();
     }
-    *lesen = rohr[0];
-    return pid;
+    schliesse(lesen);
+    schliesse(meldung);
+    return fehler;
 }
 
 // getent's answer: 0 found, 2 no such account, anything else an error.
 char *aus_getent(uid_t uid, int *fehlernummer)
 {
-    int lesen = -1;
-    pid_t pid = starte_getent(uid, &lesen, fehlernummer);
-    if (pid < 0)
+    auto *text = static_cast<char *>(std::malloc(GETENT_BYTES + 2));
+    if (text == nullptr) {
+        *fehlernummer = ENOMEM;
         return nullptr;
-    char *ausgabe = lies_alles(lesen);
-    close(lesen);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    int status = 0;
+    int fehler = frage_getent(uid, text, &status);
     char *home = nullptr;
-    bool gefunden = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    if (gefunden && ausgabe != nullptr)
-        home = heim_aus_zeile(ausgabe);
-    if (home == nullptr && !(WIFEXITED(status) && WEXITSTATUS(status) == 2))
-        *fehlernummer = ausgabe == nullptr ? ENOMEM : EIO;
-    std::free(ausgabe);
+    if (fehler != 0)
+        *fehlernummer = fehler;
+    else if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        home = heim_aus_zeile(text);
+    if (fehler == 0 && home == nullptr && !(WIFEXITED(status) && WEXITSTATUS(status) == 2))
+        *fehlernummer = EIO;
+    std::free(text);
     return home;
 }
 

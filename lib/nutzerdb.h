@@ -10,10 +10,19 @@
 // *fehlernummer 0: the account database has no such user; null with an
 // error number: the database could not be read.
 //
-// When /etc/nsswitch.conf names `files` first for passwd (or says nothing),
-// /etc/passwd is read here; only when the user is not in it and further
-// sources follow is `getent passwd <uid>` asked, in a child process with an
-// empty environment.  Any other configuration asks getent at once.
+// nsswitch.conf is read as glibc reads it.  When it names `files` first
+// for passwd (or says nothing), /etc/passwd is read here; only when the
+// user is not in it and further sources follow is `getent passwd <uid>`
+// asked, in a child process with an empty environment.  Any other
+// configuration asks getent at once.
+//
+// getent gets about two seconds and 64 KiB of output (past them the
+// lookup fails with ETIMEDOUT or EFBIG) and runs in a process group of its
+// own, which is killed when the lookup ends or when this process gets
+// SIGTERM, SIGHUP or SIGINT meanwhile: for that time those signals have a
+// handler of this function's, which then hands the signal on to the
+// disposition the program had.  getent itself also dies with this process
+// (SIGKILL included).  Not for concurrent use from several threads.
 char *heimverzeichnis(uid_t uid, int *fehlernummer);
 
 #endif

@@ -5,9 +5,12 @@
 #include "sandbox.h"
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -37,12 +40,17 @@ bool has(const std::string &text, const std::string &part)
 }
 
 // The account lookup follows nsswitch.conf as getent would, and never
-// crashes, whatever sources it names.
+// crashes, whatever sources it names.  A row of several lines is the
+// whole file, read as glibc reads it (each answer is getent's): blanks
+// around the name, the last line of a database counts, a last line
+// without its newline does not, lines of any length, '#' opens a comment
+// only at a line's start, and a file that does not parse finds nobody.
 TEST_F(Machine, HomeDirectoryFromEveryKindOfAccountDatabase)
 {
     mkdir(box->host("/tmp/extra").c_str(), 0755);
     ASSERT_EQ(chown(box->host("/tmp/extra").c_str(), 4243, 4243), 0);
     box->set_extrausers("extra:x:4243:4243::/tmp/extra:/bin/sh\n");
+    const std::string extra = "/tmp/extra/cgidump", none = "/tmp/cgidump4243", blanks(1100, ' ');
     struct Case {
         std::string sources;
         uid_t uid;
@@ -55,11 +63,25 @@ TEST_F(Machine, HomeDirectoryFromEveryKindOfAccountDatabase)
         {"files extrausers", 4243, "/tmp/extra/cgidump"},
         {"files [NOTFOUND=return] extrausers", 4243, "/tmp/cgidump4243"},
         {"extrausers files", 1000, "/tmp/home1000/cgidump"},
+        {"passwd : extrausers\n", 4243, extra},
+        {"\tpasswd\textrausers\n", 4243, extra},
+        {"passwd: files\npasswd: extrausers\n", 4243, extra},
+        {"passwd: extrausers\npasswd: files", 1000, "/tmp/cgidump1000"},
+        {"#" + blanks + "passwd: extrausers\npasswd: files\n", 4243, none},
+        {"passwd: files" + blanks + "extrausers\n", 4243, extra},
+        {"# passwd: extrausers\npasswd: files # extrausers\n", 4243, extra},
+        {"passwd: files [!NOTFOUND=return] extrausers\n", 4243, extra},
+        {"passwd:\n", 1000, "/tmp/cgidump1000"},
+        {"passwd: files [NOTFOUND=return extrausers\n", 1000, "/tmp/cgidump1000"},
+        {"hosts: files [bogus]\npasswd: files\n", 1000, "/tmp/cgidump1000"},
     };
     for (const auto &c : cases) {
-        box->set_nsswitch(c.sources);
+        if (c.sources.find('\n') == std::string::npos)
+            box->set_nsswitch(c.sources);
+        else
+            box->set_nsswitch_text(c.sources);
         Result res = box->run(get_as(c.uid));
-        SCOPED_TRACE(c.sources + " uid " + std::to_string(c.uid));
+        SCOPED_TRACE(c.sources.substr(0, 60) + " uid " + std::to_string(c.uid));
         EXPECT_EQ(res.status, 0) << res.err;
         EXPECT_TRUE(has(res.out, user_line(c.dump, static_cast<int>(c.uid)))) << res.out.substr(0, 400);
         EXPECT_TRUE(has(res.out, "a = 1<p>\n"));
@@ -81,6 +103,103 @@ TEST_F(Machine, UnreadableAccountDatabaseIsReportedAndTreatedAsNoAccount)
         << res.out.substr(0, 500);
     EXPECT_EQ(res.err, "Nutzerdatenbank nicht lesbar: Permission denied\n");
     EXPECT_TRUE(has(res.out, user_line("/tmp/cgidump1000", 1000)));
+}
+
+// /etc/passwd as glibc's files backend reads it for a uid, in time linear
+// in the file: a line of 10 MB before the user's is merely read.
+TEST_F(Machine, PasswdLinesAreReadAsTheFilesBackendReadsThem)
+{
+    box->set_nsswitch("files");
+    const std::string good = "u:x:1000:1000::/tmp/home1000:/bin/sh", home = "/tmp/home1000/cgidump";
+    const std::string wrong = ":/tmp/www:/bin/sh\n";  // a home that must not be taken
+    struct Case {
+        std::string passwd;
+        std::string dump;
+    } cases[] = {
+        {"big:x:5:5:" + std::string(10 << 20, 'g') + ":/big:/bin/sh\n" + good + "\n", home},
+        {"u:x:1000:1000:" + std::string(2000, 'g') + ":/tmp/home1000:/bin/sh\n", home},
+        {" \tu:x:+01000:1000::/tmp/home1000:/bin/sh", home},
+        {"# " + good + "\n\n  \n+u:x:1000:1000:" + wrong + "-u:x:1000:1000:" + wrong + good + "\n", home},
+        {"u:x:1000x:1000:" + wrong + "u:x:1000:-1:" + wrong + "u:x:1000::" + wrong + good + "\n", home},
+        {"u:x:1000:99999999999:" + wrong + "u:x: 1000 :1000:" + wrong + good + "\n", home},
+        {good + "\nv:x:1000:1000:" + wrong, home},
+        {"+" + good + "\nu:x:1000" + wrong, "/tmp/cgidump1000"},
+    };
+    for (const auto &c : cases) {
+        box->set_passwd_text(c.passwd);
+        Result res = box->run(get_as(1000));
+        SCOPED_TRACE(c.passwd.substr(0, 60));
+        EXPECT_EQ(res.status, 0) << res.err;
+        EXPECT_TRUE(has(res.out, user_line(c.dump, 1000))) << res.out.substr(0, 400);
+        EXPECT_EQ(res.err, "");
+    }
+}
+
+// Whether pid runs; a zombie, killed and not yet reaped, does not.
+bool runs(pid_t pid)
+{
+    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    size_t end = stat.rfind(')');
+    return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] != 'Z';
+}
+
+// A moment after the lookup, no process the fake getent wrote down in
+// /tmp/getent.pids runs (those that do are killed here).
+void expect_no_getent_left(const Sandbox &box)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::istringstream pids(box.read("/tmp/getent.pids"));
+    int n = 0;
+    for (pid_t pid; pids >> pid; ++n) {
+        EXPECT_FALSE(runs(pid)) << "process " << pid << " of getent lives on";
+        if (runs(pid))
+            kill(pid, SIGKILL);
+    }
+    EXPECT_GT(n, 0) << "the fake getent never ran";
+}
+
+const std::string SLEEPS = "exec /bin/sleep 1000\n";
+const std::string CHILD_HOLDS_OUTPUT = "/bin/sleep 1000 &\necho $! >>/tmp/getent.pids\n";
+
+// A getent that hangs, leaves a child holding its output, or writes
+// without end: the lookup gives up within its bounds and reports it, and
+// the user counts as without account.  Or the server ends the program
+// meanwhile.  Either way nothing of getent is left, even after SIGKILL.
+TEST_F(Machine, GetentThatHangsOrFloodsIsStoppedWithAllItStarted)
+{
+    box->set_nsswitch("files extrausers");
+    struct Case {
+        std::string script;
+        std::string error;  // named in the report; the signal comes before any
+        int sig;
+    } cases[] = {
+        {SLEEPS, "Connection timed out", 0},
+        {CHILD_HOLDS_OUTPUT + "echo u:x:4242:4242::/tmp/home1000:/bin/sh\n", "Connection timed out", 0},
+        {"exec /usr/bin/yes u:x:4242:4242::/tmp/home1000:/bin/sh\n", "File too large", 0},
+        {CHILD_HOLDS_OUTPUT + "wait\n", "", SIGTERM},
+        {SLEEPS, "", SIGHUP},
+        {SLEEPS, "", SIGKILL},
+    };
+    for (const auto &c : cases) {
+        unlink(box->host("/tmp/getent.pids").c_str());
+        box->set_getent("#!/bin/sh\necho $$ >>/tmp/getent.pids\n" + c.script);
+        Request r = get_as(4242);
+        r.chunk = c.sig != 0 ? 1 : 0;  // standard input a pipe, and the signal after 300 ms
+        r.kill_signal = c.sig;
+        auto start = std::chrono::steady_clock::now();
+        Result res = box->run(r);
+        SCOPED_TRACE(c.script + " signal " + std::to_string(c.sig));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+        std::string msg = "Nutzerdatenbank nicht lesbar: " + c.error;
+        EXPECT_EQ(res.status, c.sig != 0 ? 128 + c.sig : 0);
+        if (c.sig == 0) {
+            EXPECT_TRUE(has(res.out, "<B>Interner Fehler:</B>" + msg + "<p>\n")) << res.out.substr(0, 400);
+            EXPECT_EQ(res.err, msg + "\n");
+            EXPECT_TRUE(has(res.out, user_line("/tmp/cgidump4242", 4242)));
+        }
+        expect_no_getent_left(*box);
+    }
 }
 
 TEST_F(Machine, FullDiskIsReportedAndFails)

@@ -60,6 +60,7 @@ bool bind_if_there(const std::string &from, const char *to)
 // not allocate.
 struct Start {
     std::string passwd, nsswitch, extrausers, tmp;
+    std::string getent;  // a program bound over /usr/bin/getent, when there
     int prog = -1;  // the program, opened before /tmp is replaced in the child
     bool wrapped = false;
     std::vector<std::string> argv, env;
@@ -77,6 +78,7 @@ void prepare(Start &st, const std::string &dir, const Request &r)
     st.passwd = dir + "/passwd";
     st.nsswitch = dir + "/nsswitch.conf";
     st.extrausers = dir + "/extrausers";
+    st.getent = dir + "/getent";
     st.tmp = dir + "/tmp";
     st.prog = open(VOKT_CGI, O_PATH | O_CLOEXEC);
     const char *wrapper = std::getenv("VOKT_WRAPPER");
@@ -99,6 +101,7 @@ void prepare(Start &st, const std::string &dir, const Request &r)
     if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         mount(st.passwd.c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0 ||
         !bind_if_there(st.nsswitch, "/etc/nsswitch.conf") || !bind_if_there(st.extrausers, "/var/lib/extrausers") ||
+        !bind_if_there(st.getent, "/usr/bin/getent") ||
         mount(st.tmp.c_str(), "/tmp", nullptr, MS_BIND | MS_REC, nullptr) != 0)
         _exit(125);
     if (r.no_dev && mount("none", "/dev", "tmpfs", 0, "size=4k") != 0)
@@ -315,4 +318,20 @@ void Sandbox::small_tmp(size_t bytes, size_t inodes)
         mount("none", tmp.c_str(), "tmpfs", 0, opts.c_str()) != 0)
         return;
     small_tmp_ = true;
+}
+
+void Sandbox::set_passwd_text(const std::string &text)
+{
+    write_file(dir_ + "/passwd", text);
+}
+
+void Sandbox::set_nsswitch_text(const std::string &text)
+{
+    write_file(dir_ + "/nsswitch.conf", text);
+}
+
+void Sandbox::set_getent(const std::string &script)
+{
+    write_file(dir_ + "/getent", script);
+    chmod((dir_ + "/getent").c_str(), 0755);
 }

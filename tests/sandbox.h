@@ -66,6 +66,12 @@ public:
     // when not 0): a full disk.  The test process moves into a mount
     // namespace of its own for it.
     void small_tmp(size_t bytes, size_t inodes = 0);
+    // /etc/passwd becomes exactly this text (until the next set_home).
+    void set_passwd_text(const std::string &text);
+    // nsswitch.conf becomes exactly this text.
+    void set_nsswitch_text(const std::string &text);
+    // A program (a script, say) bound over /usr/bin/getent.
+    void set_getent(const std::string &script);
 
 private:
     void write_passwd() const;
