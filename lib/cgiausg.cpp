@@ -168,6 +168,26 @@ void melde(const char *kopf, const char *text)
     std::fputs("<p>\n", stdout);
 }
 
+// The real standard output while the page is held, else null.
+FILE *gehalten_fuer = nullptr;
+char *gehalten = nullptr;
+std::size_t gehalten_laenge = 0;
+
+// While the page is held, what goes to standard error is held too: a
+// server may give both the same pipe, and a report must not stand before
+// the page's header.
+char *gehaltene_fehler = nullptr;
+std::size_t gehaltene_fehler_laenge = 0;
+FILE *fehler_speicher = nullptr;
+
+void fehler_text(const char *text)
+{
+    if (gehalten_fuer != nullptr && fehler_speicher == nullptr)
+        fehler_speicher = open_memstream(&gehaltene_fehler, &gehaltene_fehler_laenge);
+    bool halten = gehalten_fuer != nullptr && fehler_speicher != nullptr;
+    std::fprintf(halten ? fehler_speicher : stderr, "%s\n", text);
+}
+
 } // namespace
 
 void cgi_error(const char *errmsg, ...)
@@ -178,7 +198,7 @@ void cgi_error(const char *errmsg, ...)
     std::vsnprintf(text, sizeof text, errmsg, args);
     va_end(args);
     melde("<B>Interner Fehler:</B>", text);
-    std::fprintf(stderr, "%s\n", text);
+    fehler_text(text);
     html_ende();
 }
 
@@ -194,11 +214,6 @@ void cgi_usererror(const char *errmsg, ...)
 }
 
 namespace {
-
-// The real standard output while the page is held, else null.
-FILE *gehalten_fuer = nullptr;
-char *gehalten = nullptr;
-std::size_t gehalten_laenge = 0;
 
 // A write to a non-blocking standard output (a server may hand over a
 // socket so) that waits whenever the reader is behind, as the body's read
@@ -266,4 +281,15 @@ void seite_freigeben()
     std::free(gehalten);
     gehalten = nullptr;
     gehalten_laenge = 0;
+    if (fehler_speicher == nullptr)
+        return;
+    std::fclose(fehler_speicher);
+    fehler_speicher = nullptr;
+    if (gehaltene_fehler_laenge > 0) {
+        std::fflush(stdout);
+        std::fwrite(gehaltene_fehler, 1, gehaltene_fehler_laenge, stderr);
+    }
+    std::free(gehaltene_fehler);
+    gehaltene_fehler = nullptr;
+    gehaltene_fehler_laenge = 0;
 }

@@ -34,6 +34,21 @@ ssize_t lies(char *ziel, std::size_t n)
     }
 }
 
+// How long a body that the page does not use may keep the page waiting
+// without a byte: some servers announce a body that never comes (mini_httpd
+// keeps what it read with the headers).
+constexpr int STILLE_MS = 1500;
+
+// One read as lies, or 0 (as at the end) when no byte came for STILLE_MS.
+ssize_t lies_ohne_stille(char *ziel, std::size_t n)
+{
+    pollfd pfd{0, POLLIN, 0};
+    int bereit;
+    while ((bereit = poll(&pfd, 1, STILLE_MS)) < 0 && errno == EINTR) {
+    }
+    return bereit == 0 ? 0 : lies(ziel, n);
+}
+
 // The buffer grown for the next piece; false when memory ran out.
 bool wachse(Inhalt &in, std::size_t &platz, std::size_t soll)
 {
@@ -91,7 +106,7 @@ void verwirf_inhalt(std::size_t soll, bool bis_ende, Dumpdatei *dump)
         soll = INT_MAX;
     for (std::size_t kam = 0; kam < soll;) {
         std::size_t n = sizeof weg < soll - kam ? sizeof weg : soll - kam;
-        ssize_t r = lies(weg, n);
+        ssize_t r = lies_ohne_stille(weg, n);
         if (r <= 0)
             return;
         if (dump != nullptr)

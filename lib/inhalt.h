@@ -22,7 +22,8 @@ struct Inhalt {
 Inhalt lies_inhalt(std::size_t soll, bool bis_ende, Dumpdatei &dump);
 
 // Reads up to soll bytes, or everything when bis_ende (but never more than
-// INT_MAX bytes), into the dump when one is given, and drops them.
+// INT_MAX bytes), into the dump when one is given, and drops them.  Stops
+// early when no byte arrives for a second and a half.
 void verwirf_inhalt(std::size_t soll, bool bis_ende, Dumpdatei *dump);
 
 #endif

@@ -5,6 +5,7 @@
 #include "cgivar.h"
 #include "map_contents.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -140,6 +141,70 @@ TEST(Intake, NonBlockingOutputGetsTheWholePage)
     EXPECT_TRUE(out == "<H2>Die Environmentvariablen</H2>\nREQUEST_METHOD=POST<p>\nCONTENT_LENGTH=1048576<p>\n<PRE>" +
                            body + "</PRE>\n")
         << out.size() << " bytes";
+}
+
+// A server may give standard error the same pipe as the page: a report
+// made while the page is held follows the held page, never precedes it.
+TEST(Intake, ReportsOnStandardErrorFollowTheHeldPage)
+{
+    Captured c = capture(
+        [] {
+            dup2(1, 2);
+            std::string m = "REQUEST_METHOD=POST", l = "CONTENT_LENGTH=10";
+            std::vector<char *> env{m.data(), l.data(), nullptr};
+            Varmap map;
+            getcgienv(&map, env.data(), GCV_DEBUGALL);
+        },
+        "x=1");
+    std::string kurz = "Das kann eigendlich nicht vorkommen, da\xDF ich nicht alles lesen kann, ist es aber ...";
+    EXPECT_EQ(c.out, "<H2>Die Environmentvariablen</H2>\nREQUEST_METHOD=POST<p>\nCONTENT_LENGTH=10<p>\n"
+                     "L\xE4nge des Inhalts:10\n<B>Interner Fehler:</B>" +
+                         kurz + "<p>\n" + ENDE + kurz + "\n<PRE>x=1</PRE>\n");
+}
+
+// A body the page does not use (a GET's, a refused method's) that is
+// announced but never comes does not hold the page: the program stops
+// waiting for it after a short silence.
+TEST(Intake, AnUnusedBodyThatNeverComesDoesNotHoldThePage)
+{
+    for (std::string methode : {"GET", "PUT"}) {
+        SCOPED_TRACE(methode);
+        int rohr[2];
+        ASSERT_EQ(pipe(rohr), 0);
+        ASSERT_EQ(write(rohr[1], "12345", 5), 5); // and no more, but no end either
+        int aus[2];
+        ASSERT_EQ(pipe(aus), 0);
+        std::fflush(nullptr);
+        pid_t pid = fork();
+        if (pid == 0) {
+            dup2(rohr[0], 0);
+            dup2(aus[1], 1);
+            std::string m = "REQUEST_METHOD=" + methode, l = "CONTENT_LENGTH=1000";
+            std::vector<char *> env{m.data(), l.data(), nullptr};
+            Varmap map;
+            getcgienv(&map, env.data(), 0);
+            std::fputs("page", stdout);
+            std::fflush(stdout);
+            _exit(0);
+        }
+        close(aus[1]);
+        int ws = 0;
+        bool von_selbst = false;
+        for (int i = 0; i < 100 && !von_selbst; ++i) {
+            von_selbst = waitpid(pid, &ws, WNOHANG) == pid;
+            usleep(100 * 1000);
+        }
+        if (!von_selbst) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &ws, 0);
+        }
+        EXPECT_TRUE(von_selbst) << "still waiting for the body after 10 s";
+        std::string out = slurp_fd(aus[0]);
+        EXPECT_EQ(out, methode == "GET" ? "page" : "Fehler auf HTML_Seite: Zugriffsmethode: PUT<p>\n" + ENDE);
+        close(aus[0]);
+        close(rohr[0]);
+        close(rohr[1]);
+    }
 }
 
 TEST(Intake, RefusedMethodEndsTheProcess)
