@@ -1,6 +1,7 @@
 // The record reader on arbitrary bytes: its results must hang together
 // whatever the file holds; and a record written the way vokt.cgi writes it,
-// from entries made out of the input, must read back exactly.
+// from entries made out of the input, must read back exactly, as must one
+// written the way older versions wrote it, within their rule's reach.
 #include "dumpleser.h"
 #include "model.h"
 
@@ -13,10 +14,8 @@
 
 namespace {
 
-void zusammenhang(const std::string &input)
+void zusammenhang(const std::string &input, const Aufzeichnung &a, bool record)
 {
-    Aufzeichnung a;
-    bool record = a.zerlegen(input);
     std::string_view body(a.inhalt(), a.inhaltlaenge());
     std::string_view vorne(input.data(), input.size() - body.size());
     model::check(std::string_view(input).ends_with(body), "the body is not the input's end");
@@ -24,6 +23,8 @@ void zusammenhang(const std::string &input)
     for (const std::string &e : a.eintraege())
         model::check(e.find('\0') == std::string::npos, "an entry holds a zero byte");
     model::check(record == (vorne.find('=') != std::string_view::npos), "record or not, against its lines");
+    model::check(!a.alte_regel() || (!vorne.starts_with('\t') && vorne.find("\n\t") == std::string_view::npos),
+                 "the older rule in a record with a tab line");
     std::set<std::string_view> namen;
     for (const std::string &e : a.umgebung()) {
         std::string_view name = eintragsname(e);
@@ -34,50 +35,67 @@ void zusammenhang(const std::string &input)
     model::check(a.doppelt().size() + namen.size() <= a.eintraege().size(), "duplicate count");
 }
 
-// Entries that the writer can produce and the reader must take back as
-// they are: no zero byte, '=' in the first line, none in a later line, and
-// no later line that reads as the length line.
-std::string als_eintrag(std::string_view roh)
+// The input's parts: entries separated by \x01, then \x02 and the body.
+std::vector<std::string> teile(std::string_view input, std::string_view *body)
 {
-    std::string e = "N=";
-    bool erste = true;
+    std::size_t trenn = input.find('\x02');
+    std::string_view teil = input.substr(0, trenn);
+    *body = trenn == std::string_view::npos ? "" : input.substr(trenn + 1);
+    std::vector<std::string> erg;
+    for (std::size_t ab = 0; ab <= teil.size();) {
+        std::size_t ende = teil.find('\x01', ab);
+        std::string e = "N=" + std::string(teil.substr(ab, ende == std::string_view::npos ? ende : ende - ab));
+        std::erase(e, '\0');
+        erg.push_back(e);
+        ab = ende == std::string_view::npos ? teil.size() + 1 : ende + 1;
+    }
+    return erg;
+}
+
+// An entry as the older writers could write it so that their rule reads it
+// back: no '=' in a later line, none that starts with a tab or reads as the
+// length line.
+std::string fuer_alte_regel(const std::string &e)
+{
+    std::string erg;
     std::size_t ab = 0;
-    for (;;) {
-        std::size_t lf = roh.find('\n', ab);
-        std::string zeile(roh.substr(ab, lf == std::string_view::npos ? std::string_view::npos : lf - ab));
-        std::erase(zeile, '\0');
-        if (!erste)
-            std::erase(zeile, '=');
+    for (bool erste = true;; erste = false) {
+        std::size_t lf = e.find('\n', ab);
+        std::string zeile = e.substr(ab, lf == std::string::npos ? std::string::npos : lf - ab);
         long long n = 0;
-        if (!erste && ist_laengenzeile(zeile, &n))
-            zeile.insert(0, 1, 'x');
-        e += (erste ? "" : "\n") + zeile;
-        erste = false;
-        if (lf == std::string_view::npos)
-            return e;
+        if (!erste) {
+            std::erase(zeile, '=');
+            if (zeile.starts_with('\t') || ist_laengenzeile(zeile, &n))
+                zeile.insert(0, 1, 'x');
+        }
+        erg += (erste ? "" : "\n") + zeile;
+        if (lf == std::string::npos)
+            return erg;
         ab = lf + 1;
     }
 }
 
-void rundreise(std::string_view input)
+void rundreise(std::string_view input, bool alt)
 {
-    std::size_t trenn = input.find('\x02');
-    std::string_view teil = input.substr(0, trenn);
-    std::string_view body = trenn == std::string_view::npos ? "" : input.substr(trenn + 1);
-    std::vector<std::string> eintraege;
+    std::string_view body;
+    std::vector<std::string> eintraege = teile(input, &body);
     std::string datei;
-    for (std::size_t ab = 0; ab <= teil.size();) {
-        std::size_t ende = teil.find('\x01', ab);
-        eintraege.push_back(als_eintrag(teil.substr(ab, ende == std::string_view::npos ? ende : ende - ab)));
-        datei += eintraege.back() + "\n";
-        ab = ende == std::string_view::npos ? teil.size() + 1 : ende + 1;
+    bool mit_lf = false;
+    for (std::string &e : eintraege) {
+        if (alt)
+            e = fuer_alte_regel(e);
+        mit_lf = mit_lf || e.find('\n') != std::string::npos;
+        for (char z : e)
+            datei += z == '\n' && !alt ? "\n\t" : std::string(1, z);
+        datei += "\n";
     }
     long long angesagt = static_cast<long long>(body.size()) - static_cast<long long>(input.size() % 3);
     datei += "*" + std::to_string(angesagt) + "\n";
     datei += body;
     Aufzeichnung a;
     model::check(a.zerlegen(datei), "a written record is no record");
-    model::check(a.eintraege() == eintraege, "entries differ after a round trip");
+    model::check(a.eintraege() == eintraege, "entries differ after a round trip", alt ? "older rule" : "");
+    model::check(a.alte_regel() == (alt && mit_lf), "the older rule's note after a round trip");
     model::check(a.mit_laenge() && a.angesagt() == angesagt, "length line differs after a round trip");
     model::check(std::string_view(a.inhalt(), a.inhaltlaenge()) == body, "body differs after a round trip");
 }
@@ -87,7 +105,10 @@ void rundreise(std::string_view input)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     std::string input(reinterpret_cast<const char *>(data), size);
-    zusammenhang(input);
-    rundreise(input);
+    Aufzeichnung a;
+    bool record = a.zerlegen(input);
+    zusammenhang(input, a, record);
+    rundreise(input, false);
+    rundreise(input, true);
     return 0;
 }

@@ -59,33 +59,44 @@ bool Aufzeichnung::zerlegen(std::string daten)
     doppelt_.clear();
     mit_nullbyte_ = 0;
     letzter_abgeschnitten_ = false;
+    alte_regel_ = false;
     mit_laenge_ = false;
     angesagt_ = 0;
     std::string_view alles(daten_);
     std::size_t ab = 0;
-    bool mit_gleich = false;
-    while (ab < alles.size()) {
+    while (ab < alles.size() && !mit_laenge_) {
         std::size_t weiter = 0;
-        std::string_view zeile = zeile_ab(alles, ab, &weiter);
-        ab = weiter;
-        if (ist_laengenzeile(zeile, &angesagt_)) {
-            mit_laenge_ = true;
-            break;
-        }
-        mit_gleich = mit_gleich || zeile.find('=') != std::string_view::npos;
-        eintrag(zeile);
+        mit_laenge_ = ist_laengenzeile(zeile_ab(alles, ab, &weiter), &angesagt_);
+        ab = mit_laenge_ ? ab : weiter;
     }
+    std::string_view kopf = alles.substr(0, ab);
+    bool neue_form = kopf.starts_with('\t') || kopf.find("\n\t") != std::string_view::npos;
+    bool mit_gleich = false;
+    for (std::size_t i = 0; i < kopf.size();) {
+        std::size_t weiter = 0;
+        std::string_view zeile = zeile_ab(kopf, i, &weiter);
+        i = weiter;
+        mit_gleich = mit_gleich || zeile.find('=') != std::string_view::npos;
+        eintrag(zeile, neue_form);
+    }
+    if (mit_laenge_)
+        zeile_ab(alles, ab, &ab);
     inhalt_ab_ = mit_laenge_ ? ab : daten_.size();
     doppelte_suchen();
     return mit_gleich;
 }
 
-void Aufzeichnung::eintrag(std::string_view zeile)
+void Aufzeichnung::eintrag(std::string_view zeile, bool neue_form)
 {
-    bool fortsetzung = zeile.find('=') == std::string_view::npos && !eintraege_.empty();
-    std::size_t nul = zeile.find('\0');
+    bool tab = neue_form && zeile.starts_with('\t');
+    bool ohne_gleich = !neue_form && zeile.find('=') == std::string_view::npos;
+    bool fortsetzung = (tab || ohne_gleich) && !eintraege_.empty();
+    alte_regel_ = alte_regel_ || (fortsetzung && ohne_gleich);
     if (fortsetzung && letzter_abgeschnitten_)
         return; // a value already cut at a zero byte takes nothing more
+    if (fortsetzung && tab)
+        zeile.remove_prefix(1);
+    std::size_t nul = zeile.find('\0');
     if (fortsetzung) {
         eintraege_.back() += '\n';
         eintraege_.back().append(zeile.substr(0, nul));

@@ -4,16 +4,28 @@
 //
 // A record is every environment entry followed by a line feed, then the
 // line '*' and the content length in decimal (optionally negative), then the
-// raw body.  An entry's value may hold line feeds, so a line with no '=' in
-// it (an empty line too) continues the entry before it.  The entries end at
-// the first line that is '*', an optional '-' and one or more digits; every
-// byte after that line is the body.  A record of a refused method has no
-// such line: all of it is entries.
+// raw body.  A line feed inside an entry is written as a line feed and a
+// tab, so a line that starts with a tab continues the entry before it: the
+// entry gets a line feed and the line without its tab.  No value can then
+// forge a line of its own: "PATH_INFO=/x\n*0\nB=1" is written as
+// "PATH_INFO=/x\n\t*0\n\tB=1\n" and read back as one entry.  The entries end
+// at the first line that is '*', an optional '-' and one or more digits (a
+// continuation line starts with a tab, so it never is one); every byte after
+// that line is the body.  A record of a refused method has no such line:
+// all of it is entries.
 //
-// Nothing in a record is trusted: a value can forge a line of its own
-// ("x\nREMOTE_ADDR=6.6.6.6" reads as two entries), and an entry can hold
-// zero bytes, which no process environment can carry: it is cut at its
-// first zero byte, and the reader says so.
+// Older writers put a line feed into the record as it is.  A record without
+// any line that starts with a tab is read by their rule: a line with no '='
+// in it (an empty line too) continues the entry before it, and the reader
+// says that it used this rule, because in such a record a value can forge
+// lines ("x\nREMOTE_ADDR=6.6.6.6" reads as two entries).  In a record with a
+// tab line, a line without '=' is an entry of its own.  A record whose
+// entries hold no line feed has no tab line; the older rule reads it
+// alike as long as every entry holds a '='.
+//
+// Nothing in a record is trusted: an entry can hold zero bytes, which no
+// process environment can carry: it is cut at its first zero byte, takes no
+// continuation after that, and the reader says so.
 #ifndef VOKT_DUMPLESER_H
 #define VOKT_DUMPLESER_H
 
@@ -46,12 +58,15 @@ public:
     std::size_t inhaltlaenge() const { return daten_.size() - inhalt_ab_; }
 
     // Names that came more than once, each once, in the order of their
-    // second appearance; and how many entries were cut at a zero byte.
+    // second appearance; how many entries were cut at a zero byte; and
+    // whether a line without '=' was joined to the entry before it by the
+    // older writers' rule.
     const std::vector<std::string> &doppelt() const { return doppelt_; }
     std::size_t mit_nullbyte() const { return mit_nullbyte_; }
+    bool alte_regel() const { return alte_regel_; }
 
 private:
-    void eintrag(std::string_view zeile);
+    void eintrag(std::string_view zeile, bool neue_form);
     void doppelte_suchen();
 
     std::string daten_;
@@ -61,6 +76,7 @@ private:
     std::size_t mit_nullbyte_ = 0;
     long long angesagt_ = 0;
     bool mit_laenge_ = false;
+    bool alte_regel_ = false;
     bool letzter_abgeschnitten_ = false;
 };
 

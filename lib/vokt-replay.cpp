@@ -143,10 +143,12 @@ bool laden(const char *datei, Aufzeichnung &a)
 // What the reader noticed about the record, on standard error.
 void hinweise(const char *datei, const Aufzeichnung &a)
 {
+    if (a.alte_regel())
+        meldung("%s: lines without '=' were read as parts of the entry before them (a record of an older "
+                "vokt.cgi; such a record's lines can be forged)",
+                datei);
     for (const std::string &name : a.doppelt())
-        meldung("%s: %s appears more than once, the last one is kept (a value may hold line feeds and forge "
-                "entries)",
-                datei, name.c_str());
+        meldung("%s: %s appears more than once; the replay uses the last one", datei, name.c_str());
     if (a.mit_nullbyte() > 0)
         meldung("%s: %zu entries hold a zero byte and are cut there", datei, a.mit_nullbyte());
     if (!a.mit_laenge()) {

@@ -123,7 +123,7 @@ Liste mit(Liste vorne, const Liste &hinten)
 
 TEST_F(Replay, RunModeGivesExactlyTheRecordedEntriesAndTheBody)
 {
-    std::string rec = datei("rec", "CONTENT_LENGTH=5\nSERVER_SIGNATURE=<address>x</address>\n\n"
+    std::string rec = datei("rec", "CONTENT_LENGTH=5\nSERVER_SIGNATURE=<address>x</address>\n\t\n"
                                    "HTTP_X=a b\nREQUEST_METHOD=POST\n*5\na\0\nb\n"s);
     Ergebnis r = starte(mit({REPLAY, rec}, ZEIGE), {"VOM_AUFRUFER=1"});
     EXPECT_EQ(r.out, "CONTENT_LENGTH=5\0SERVER_SIGNATURE=<address>x</address>\n\0HTTP_X=a b\0REQUEST_METHOD=POST\0|a\0\nb\n"s);
@@ -152,10 +152,13 @@ TEST_F(Replay, StatusPassesThroughAndASignalGives128Plus)
 
 TEST_F(Replay, NotesOnStandardError)
 {
-    std::string rec = datei("rec", "REMOTE_ADDR=1\nREMOTE_ADDR=2\nHTTP_N=a\0b\nREQUEST_METHOD=PUT\n"s);
+    std::string rec = datei("rec", "REMOTE_ADDR=1\nREMOTE_ADDR=2\nHTTP_N=a\0b\nHTTP_M=x\nweiter\nREQUEST_METHOD=PUT\n"s);
     Ergebnis r = starte(mit({REPLAY, rec}, ZEIGE));
-    EXPECT_EQ(r.out, "REMOTE_ADDR=2\0HTTP_N=a\0REQUEST_METHOD=PUT\0|"s) << "no body without a '*' line";
-    EXPECT_NE(r.err.find("REMOTE_ADDR appears more than once"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "REMOTE_ADDR=2\0HTTP_N=a\0HTTP_M=x\nweiter\0REQUEST_METHOD=PUT\0|"s) << "no body without a '*' line";
+    EXPECT_NE(r.err.find("REMOTE_ADDR appears more than once; the replay uses the last one"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(rec + ": lines without '=' were read as parts of the entry before them (a record of an older"),
+              std::string::npos)
+        << r.err;
     EXPECT_NE(r.err.find("1 entries hold a zero byte"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("no '*' line"), std::string::npos) << r.err;
     rec = datei("kurz", "REQUEST_METHOD=POST\n*10\nabc");
@@ -361,7 +364,8 @@ TEST_F(CurlReplay, HostileRecordsArriveExactlyAndRunNothing)
             for (std::size_t k = 0, m = z() % 4; k < m; ++k)
                 wert += (k > 0 && z() % 3 == 0 ? "x" : "") + waehle(z, STUECKE);
             if (zeilenumbruch && i == 0) {
-                rec += namen[i] + "=a\nfortgesetzt\n";
+                // As the writer writes it, and as older ones did.
+                rec += namen[i] + (runde % 2 == 0 ? "=a\n\tfortgesetzt\n" : "=a\nfortgesetzt\n");
                 continue; // left out, with a note
             }
             rec += namen[i] + "=" + wert + "\n";

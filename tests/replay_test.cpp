@@ -41,6 +41,41 @@ TEST(RecordReader, LinesWithoutEqualsSignContinueTheEntryBefore)
     ASSERT_TRUE(a.zerlegen("SERVER_SIGNATURE=<address>x</address>\n\nA=1\nB=zwei\nZeilen\n\n*0\n"));
     EXPECT_EQ(a.eintraege(), (Liste{"SERVER_SIGNATURE=<address>x</address>\n", "A=1", "B=zwei\nZeilen\n"}));
     EXPECT_EQ(a.inhaltlaenge(), 0U);
+    EXPECT_TRUE(a.alte_regel());
+    ASSERT_TRUE(a.zerlegen("A=1\nB=2\n*0\n"));
+    EXPECT_FALSE(a.alte_regel()) << "no line was joined";
+}
+
+// A record as the writer writes it: a line feed in an entry as a line feed
+// and a tab.
+std::string geschrieben(const Liste &eintraege, const std::string &body)
+{
+    std::string d;
+    for (const std::string &e : eintraege) {
+        for (char z : e)
+            d += z == '\n' ? "\n\t" : std::string(1, z);
+        d += '\n';
+    }
+    return d + "*" + std::to_string(body.size()) + "\n" + body;
+}
+
+TEST(RecordReader, TabLinesContinueAnEntryAndNoValueForgesALine)
+{
+    // Values that would forge a length line, an entry, empty lines; a value
+    // that ends in a line feed or is nothing else; a tab after a line feed.
+    const Liste werte = {"/x\n*0\nREMOTE_ADDR=6.6.6.6", "\n", "a\n", "\n\n\nb", "=\n=", "a\n\tb", "x\n\n*-1\n=\n"};
+    for (const std::string &w : werte) {
+        Liste eintraege = {"PATH_INFO=" + w, "ohne Gleichheitszeichen", "REMOTE_ADDR=127.0.0.1", "B=1"};
+        Aufzeichnung a;
+        ASSERT_TRUE(a.zerlegen(geschrieben(eintraege, "*0\nC=3")));
+        EXPECT_EQ(a.eintraege(), eintraege) << w;
+        EXPECT_EQ(inhalt(a), "*0\nC=3") << w;
+        EXPECT_TRUE(a.doppelt().empty()) << w;
+        EXPECT_FALSE(a.alte_regel()) << w;
+    }
+    Aufzeichnung a;
+    ASSERT_TRUE(a.zerlegen("PATH_INFO=/x\n\t*0\n\tB=1\n*0\n"));
+    EXPECT_EQ(a.eintraege(), (Liste{"PATH_INFO=/x\n*0\nB=1"}));
 }
 
 TEST(RecordReader, OnlyTheFirstStrictLengthLineEndsTheEntries)
@@ -108,6 +143,16 @@ TEST(HostileRecords, EntriesAreCutAtAZeroByteAndTakeNoContinuation)
     ASSERT_TRUE(a.zerlegen("A=x\0y\nweiter\nB\0=1\nC=3\n*0\n"s));
     EXPECT_EQ(a.eintraege(), (Liste{"A=x", "B", "C=3"}));
     EXPECT_EQ(a.mit_nullbyte(), 2U);
+    ASSERT_TRUE(a.zerlegen("A=x\0y\n\tweiter\nB=1\n*0\n"s));
+    EXPECT_EQ(a.eintraege(), (Liste{"A=x", "B=1"}));
+    EXPECT_EQ(a.mit_nullbyte(), 1U);
+}
+
+TEST(HostileRecords, ATabLineBeforeAnyEntryIsAnEntryOfItsOwn)
+{
+    Aufzeichnung a;
+    ASSERT_TRUE(a.zerlegen("\tX=1\nA=2\n\t3\n*0\n"));
+    EXPECT_EQ(a.eintraege(), (Liste{"\tX=1", "A=2\n3"}));
 }
 
 TEST(HostileRecords, ZeroByteBody)

@@ -49,16 +49,17 @@ chmod 755 "$W/show.sh"
 keep() { cp "$DUMP" "$W/$1.rec" && chmod 644 "$W/$1.rec"; }
 
 # replays_exactly NAME: replays $W/NAME.rec into show.sh, and writes what it
-# saw the way vokt.cgi writes a record (each entry and a line feed, the
-# record's own length line, the body): the result must be the record, byte
-# for byte.  So every entry the server gave vokt.cgi, in its order, and
-# every body byte reached the replayed program, and nothing else.
+# saw the way vokt.cgi writes a record (each entry, a line feed in it as a
+# line feed and a tab, and a line feed; the record's own length line; the
+# body): the result must be the record, byte for byte.  So every entry the
+# server gave vokt.cgi, in its order, and every body byte reached the
+# replayed program, and nothing else.
 replays_exactly() {
     local rec=$W/$1.rec len
     "$replay" "$rec" "$W/show.sh" "$W/$1.env" "$W/$1.body" 2>"$W/$1.err" || return 1
     len=$(grep -a -m1 '^\*-\{0,1\}[0-9][0-9]*$' "$rec")
     {
-        tr '\0' '\n' <"$W/$1.env"
+        sed -z 's/\n/\n\t/g' "$W/$1.env" | tr '\0' '\n'
         [ -z "$len" ] || printf '%s\n' "$len"
         cat "$W/$1.body"
     } >"$W/$1.rebuilt"
