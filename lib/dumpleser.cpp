@@ -30,6 +30,46 @@ std::string_view eintragsname(std::string_view eintrag)
     return eintrag.substr(0, eintrag.find('='));
 }
 
+bool ist_servervariable(std::string_view name)
+{
+    // The meta-variables of CGI/1.1 (RFC 3875), by name and by prefix:
+    // SERVER_* holds SERVER_SIGNATURE and SERVER_ADMIN of Apache too,
+    // REMOTE_* REMOTE_USER and REMOTE_IDENT.  Then what Apache, nginx and
+    // lighttpd add: the URI, scheme and document root of the request,
+    // mod_rewrite's SCRIPT_URI and SCRIPT_URL, the CONTEXT_* of an alias,
+    // REDIRECT_* of an internal redirect (REDIRECT_STATUS, which PHP wants),
+    // HTTPS and mod_ssl's SSL_*, mod_unique_id's UNIQUE_ID, FCGI_ROLE of a
+    // FastCGI bridge; and the server's own PATH, which Apache passes on.
+    static const char *const namen[] = {"GATEWAY_INTERFACE", "REQUEST_METHOD",  "QUERY_STRING",
+                                        "PATH_INFO",         "PATH_TRANSLATED", "SCRIPT_NAME",
+                                        "AUTH_TYPE",         "CONTENT_TYPE",    "CONTENT_LENGTH",
+                                        "REQUEST_URI",       "REQUEST_SCHEME",  "SCRIPT_FILENAME",
+                                        "SCRIPT_URI",        "SCRIPT_URL",      "DOCUMENT_ROOT",
+                                        "DOCUMENT_URI",      "DOCUMENT_NAME",   "HTTPS",
+                                        "UNIQUE_ID",         "FCGI_ROLE",       "PATH"};
+    static const char *const praefixe[] = {"SERVER_", "REMOTE_", "HTTP_", "CONTEXT_", "REDIRECT_", "SSL_"};
+    for (const char *p : praefixe)
+        if (name.starts_with(p))
+            return true;
+    for (const char *n : namen)
+        if (name == n)
+            return true;
+    return false;
+}
+
+bool ist_ladervariable(std::string_view name)
+{
+    static const char *const liste[] = {"GCONV_PATH",       "GETCONF_DIR", "GLIBC_TUNABLES", "HOSTALIASES",
+                                        "LOCALDOMAIN",      "LOCPATH",     "NIS_PATH",       "NLSPATH",
+                                        "RESOLV_HOST_CONF", "RES_OPTIONS", "TMPDIR",         "TZDIR"};
+    if (name.starts_with("LD_") || name.starts_with("MALLOC_"))
+        return true;
+    for (const char *l : liste)
+        if (name == l)
+            return true;
+    return false;
+}
+
 bool ist_laengenzeile(std::string_view zeile, long long *zahl)
 {
     if (zeile.empty() || zeile[0] != '*')

@@ -83,6 +83,14 @@ private:
 // The name of an entry: the text before its first '=' (all of it if none).
 std::string_view eintragsname(std::string_view eintrag);
 
+// Whether a web server sets a variable of that name for a CGI program: the
+// CGI meta-variables, the request's headers (HTTP_*) and what servers add.
+bool ist_servervariable(std::string_view name);
+
+// Whether a variable changes how a program is loaded or which files the C
+// library reads: the ones glibc drops for setuid programs.
+bool ist_ladervariable(std::string_view name);
+
 // Whether a line is the content-length line ('*', an optional '-', one or
 // more digits); *zahl gets the number, saturated.
 bool ist_laengenzeile(std::string_view zeile, long long *zahl);

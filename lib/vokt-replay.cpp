@@ -21,19 +21,25 @@
 
 namespace {
 
-const char USAGE[] = "usage: vokt-replay [--keep-loader-variables] DUMPFILE [--] PROGRAM [ARG...]\n"
-                     "       vokt-replay --body DUMPFILE\n"
-                     "       vokt-replay --curl DUMPFILE [--url BASE]\n"
-                     "\n"
-                     "Replays a request that vokt.cgi recorded in DUMPFILE.\n"
-                     "  PROGRAM   run it as a web server would have run it for that request: the\n"
-                     "            recorded entries are its whole environment, the recorded body is\n"
-                     "            its standard input; its output and exit status pass through.\n"
-                     "            Entries that change how a program is loaded (LD_*, GCONV_PATH, ...)\n"
-                     "            are left out unless --keep-loader-variables is given.\n"
-                     "  --body    write the recorded body, raw, to standard output.\n"
-                     "  --curl    print one shell command that sends the request again with curl,\n"
-                     "            to BASE (scheme://host:port) or to the recorded host.\n";
+const char USAGE[] =
+    "usage: vokt-replay [--keep NAME]... [--keep-all] [--keep-loader-variables] DUMPFILE [--] PROGRAM [ARG...]\n"
+    "       vokt-replay --body DUMPFILE\n"
+    "       vokt-replay --curl DUMPFILE [--url BASE]\n"
+    "\n"
+    "Replays a request that vokt.cgi recorded in DUMPFILE.\n"
+    "  PROGRAM   run it as a web server would have run it for that request: the\n"
+    "            recorded entries are its environment, the recorded body is its\n"
+    "            standard input; its output and exit status pass through.  Only\n"
+    "            the variables a web server sets for a CGI program are passed (the\n"
+    "            CGI ones, HTTP_*, SERVER_*, REMOTE_*, SSL_*, REDIRECT_*, CONTEXT_*,\n"
+    "            REQUEST_URI, DOCUMENT_ROOT, PATH and the like); every other entry\n"
+    "            (BASH_ENV, PERL5OPT, LD_PRELOAD, ...) is left out with a note.\n"
+    "  --keep NAME  passes the entry NAME too (repeatable); --keep-all passes\n"
+    "            every entry; --keep-loader-variables passes the entries that\n"
+    "            change how a program is loaded (LD_*, MALLOC_*, GCONV_PATH, ...).\n"
+    "  --body    write the recorded body, raw, to standard output.\n"
+    "  --curl    print one shell command that sends the request again with curl,\n"
+    "            to BASE (scheme://host:port) or to the recorded host.\n";
 
 // Exit status of every error of the call or the record: nothing was run.
 constexpr int FEHLER = 2;
@@ -44,6 +50,8 @@ struct Aufruf {
     Art art = Art::LAUFEN;
     const char *datei = nullptr;
     const char *url = nullptr;
+    std::vector<std::string_view> behalten; // --keep
+    bool alle_behalten = false;
     bool lader_behalten = false;
     char **programm = nullptr; // PROGRAM and its arguments, null-ended
 };
@@ -60,11 +68,41 @@ __attribute__((format(printf, 1, 2))) void meldung(const char *format, ...)
     std::fprintf(stderr, "vokt-replay: %s\n", text);
 }
 
+// Text from a record for a note: printable ASCII as it is, every other
+// byte as \xHH, so that a note stays one line and sends nothing to the
+// terminal; at most 64 bytes of it, then "...".
+std::string sichtbar(std::string_view text)
+{
+    std::string erg;
+    for (std::size_t i = 0; i < text.size() && i < 64; ++i) {
+        auto b = static_cast<unsigned char>(text[i]);
+        char hex[5];
+        std::snprintf(hex, sizeof hex, "\\x%02X", b);
+        erg += b >= 0x20 && b < 0x7F && b != '\\' ? std::string(1, text[i]) : std::string(hex);
+    }
+    return text.size() > 64 ? erg + "..." : erg;
+}
+
+// The argument of the option at argv[i]; null, with a message, when none follows.
+const char *argument(int argc, char **argv, int &i, const char *was)
+{
+    if (i + 1 >= argc) {
+        meldung("%s needs %s", argv[i], was);
+        return nullptr;
+    }
+    return argv[++i];
+}
+
 bool option(Aufruf &a, int argc, char **argv, int &i)
 {
     std::string_view o = argv[i];
-    if (o == "--keep-loader-variables") {
-        a.lader_behalten = true;
+    if (o == "--keep-loader-variables" || o == "--keep-all") {
+        (o == "--keep-all" ? a.alle_behalten : a.lader_behalten) = true;
+    } else if (o == "--keep") {
+        const char *name = argument(argc, argv, i, "a NAME");
+        if (name == nullptr)
+            return false;
+        a.behalten.emplace_back(name);
     } else if (o == "--body" || o == "--curl") {
         if (a.art != Art::LAUFEN) {
             meldung("--body and --curl exclude each other");
@@ -72,13 +110,34 @@ bool option(Aufruf &a, int argc, char **argv, int &i)
         }
         a.art = o == "--body" ? Art::INHALT : Art::CURL;
     } else if (o == "--url") {
-        if (i + 1 >= argc) {
-            meldung("--url needs a BASE (scheme://host:port)");
+        a.url = argument(argc, argv, i, "a BASE (scheme://host:port)");
+        if (a.url == nullptr)
             return false;
-        }
-        a.url = argv[++i];
     } else {
         meldung("unknown option %s (--help shows the usage)", argv[i]);
+        return false;
+    }
+    return true;
+}
+
+// Which options go with which way of replaying.
+bool passend(const Aufruf &a)
+{
+    if (a.url != nullptr && a.art != Art::CURL) {
+        meldung("--url belongs to --curl");
+        return false;
+    }
+    bool behalten = a.alle_behalten || a.lader_behalten || !a.behalten.empty();
+    if (behalten && a.art != Art::LAUFEN) {
+        meldung("--keep, --keep-all and --keep-loader-variables belong to running a PROGRAM");
+        return false;
+    }
+    if (a.art == Art::LAUFEN && a.programm == nullptr) {
+        meldung("%s: no PROGRAM given to run", a.datei);
+        return false;
+    }
+    if (a.art != Art::LAUFEN && a.programm != nullptr) {
+        meldung("unexpected argument %s", a.programm[0]);
         return false;
     }
     return true;
@@ -111,19 +170,7 @@ bool argumente(Aufruf &a, int argc, char **argv)
         meldung("no DUMPFILE given (--help shows the usage)");
         return false;
     }
-    if (a.url != nullptr && a.art != Art::CURL) {
-        meldung("--url belongs to --curl");
-        return false;
-    }
-    if (a.art == Art::LAUFEN && a.programm == nullptr) {
-        meldung("%s: no PROGRAM given to run", a.datei);
-        return false;
-    }
-    if (a.art != Art::LAUFEN && a.programm != nullptr) {
-        meldung("unexpected argument %s", a.programm[0]);
-        return false;
-    }
-    return true;
+    return passend(a);
 }
 
 bool laden(const char *datei, Aufzeichnung &a)
@@ -148,7 +195,7 @@ void hinweise(const char *datei, const Aufzeichnung &a)
                 "vokt.cgi; such a record's lines can be forged)",
                 datei);
     for (const std::string &name : a.doppelt())
-        meldung("%s: %s appears more than once; the replay uses the last one", datei, name.c_str());
+        meldung("%s: %s appears more than once; the replay uses the last one", datei, sichtbar(name).c_str());
     if (a.mit_nullbyte() > 0)
         meldung("%s: %zu entries hold a zero byte and are cut there", datei, a.mit_nullbyte());
     if (!a.mit_laenge()) {
@@ -190,32 +237,36 @@ int inhalt_ausgeben(const Aufzeichnung &a)
 
 // ---- run mode -------------------------------------------------------------
 
-// Variables that change how a program is loaded or which files the C
-// library reads: the ones glibc drops for setuid programs.
-bool ist_ladervariable(std::string_view name)
+// Whether the program gets the entry of that name: what a web server sets
+// for a CGI program, and what the caller asked for.
+bool behalten(const Aufruf &auf, std::string_view name)
 {
-    static const char *const liste[] = {"GCONV_PATH",       "GETCONF_DIR", "GLIBC_TUNABLES", "HOSTALIASES",
-                                        "LOCALDOMAIN",      "LOCPATH",     "NIS_PATH",       "NLSPATH",
-                                        "RESOLV_HOST_CONF", "RES_OPTIONS", "TMPDIR",         "TZDIR"};
-    if (name.starts_with("LD_") || name.starts_with("MALLOC_"))
+    if (auf.alle_behalten || (auf.lader_behalten && ist_ladervariable(name)))
         return true;
-    for (const char *l : liste)
-        if (name == l)
+    for (std::string_view k : auf.behalten)
+        if (k == name)
             return true;
-    return false;
+    return ist_servervariable(name) && !ist_ladervariable(name);
 }
 
-std::vector<std::string> umgebung(const char *datei, const Aufzeichnung &a, bool lader_behalten)
+// The program's environment.  A record is data from the network (and an
+// older one can hold forged entries): a name that no web server sets, such
+// as BASH_ENV or PERL5OPT, would make the program run what a client wrote.
+std::vector<std::string> umgebung(const Aufruf &auf, const Aufzeichnung &a)
 {
     std::vector<std::string> env;
     for (std::string &e : a.umgebung()) {
         std::string_view name = eintragsname(e);
-        if (!lader_behalten && ist_ladervariable(name)) {
-            meldung("%s: left out %.*s, which changes how a program is loaded (--keep-loader-variables keeps it)",
-                    datei, static_cast<int>(name.size()), name.data());
-            continue;
+        if (behalten(auf, name)) {
+            env.push_back(std::move(e));
+        } else if (ist_ladervariable(name)) {
+            meldung("%s: left out %s, which changes how a program is loaded (--keep-loader-variables keeps it)",
+                    auf.datei, sichtbar(name).c_str());
+        } else {
+            std::string n = sichtbar(name);
+            meldung("%s: left out %s, which a web server does not set for a CGI program (--keep %s keeps it)",
+                    auf.datei, n.c_str(), n.c_str());
         }
-        env.push_back(std::move(e));
     }
     return env;
 }
@@ -314,7 +365,7 @@ int laufen(const Aufruf &auf, const Aufzeichnung &a)
         return FEHLER;
     }
     hinweise(auf.datei, a);
-    std::vector<std::string> env = umgebung(auf.datei, a, auf.lader_behalten);
+    std::vector<std::string> env = umgebung(auf, a);
     std::vector<char *> envp;
     envp.reserve(env.size() + 1);
     for (std::string &e : env)
@@ -430,7 +481,7 @@ void koepfe(Befehl &b, const char *datei, const Aufzeichnung &a)
             continue;
         std::string kname = kopfname(name.substr(5));
         if (kname.empty()) {
-            meldung("%s: left out %.*s, which is no header name", datei, static_cast<int>(name.size()), name.data());
+            meldung("%s: left out %s, which is no header name", datei, sichtbar(name).c_str());
             continue;
         }
         kopf(b, datei, kname, wert);

@@ -167,18 +167,60 @@ TEST_F(Replay, NotesOnStandardError)
     EXPECT_NE(starte(mit({REPLAY, rec}, ZEIGE)).err.find("3 bytes, more than the 0 announced"), std::string::npos);
 }
 
-TEST_F(Replay, LoaderVariablesAreLeftOutUnlessKept)
+TEST_F(Replay, OnlyWhatAWebServerSetsReachesTheProgramUnlessKept)
 {
-    std::string rec = datei("rec", "LD_LIBRARY_PATH=/nirgends\nA=1\nGCONV_PATH=/x\nMALLOC_CHECK_=3\n"
-                                   "GLIBC_TUNABLES=x\nREQUEST_METHOD=GET\n*0\n");
-    Ergebnis r = starte(mit({REPLAY, rec}, ZEIGE));
-    EXPECT_EQ(r.out, "A=1\0REQUEST_METHOD=GET\0|"s);
-    for (const char *n : {"LD_LIBRARY_PATH", "GCONV_PATH", "MALLOC_CHECK_", "GLIBC_TUNABLES"})
-        EXPECT_NE(r.err.find("left out "s + n), std::string::npos) << n;
-    r = starte(mit({REPLAY, "--keep-loader-variables", rec}, ZEIGE));
-    EXPECT_EQ(r.out, "LD_LIBRARY_PATH=/nirgends\0A=1\0GCONV_PATH=/x\0MALLOC_CHECK_=3\0"
-                     "GLIBC_TUNABLES=x\0REQUEST_METHOD=GET\0|"s);
-    EXPECT_EQ(r.err, "");
+    const Liste eintraege = {"SERVER_NAME=s",        "BASH_ENV=/b",        "ENV=/e",
+                             "HTTP_X=1",             "PERL5OPT=-d",        "PERL5DB=BEGIN{}",
+                             "PYTHONSTARTUP=/p",     "NODE_OPTIONS=-r /n", "LD_PRELOAD=",
+                             "REQUEST_METHOD=GET",   "GCONV_PATH=/x",      "MALLOC_CHECK_=3",
+                             "GLIBC_TUNABLES=x",     "LD_LIBRARY_PATH=/n", "PATH=/usr/bin:/bin"};
+    std::string inhalt;
+    for (const std::string &e : eintraege)
+        inhalt += e + "\n";
+    std::string rec = datei("rec", inhalt + "*0\n");
+    const Liste server = {"SERVER_NAME", "HTTP_X", "REQUEST_METHOD", "PATH"};
+    const Liste lader = {"LD_PRELOAD", "GCONV_PATH", "MALLOC_CHECK_", "GLIBC_TUNABLES", "LD_LIBRARY_PATH"};
+    struct Fall {
+        Liste optionen, behalten;
+    };
+    const Fall faelle[] = {
+        {{}, server},
+        {{"--keep", "BASH_ENV", "--keep", "LD_PRELOAD", "--keep", "NIRGENDS"}, mit(server, {"BASH_ENV", "LD_PRELOAD"})},
+        {{"--keep-loader-variables"}, mit(server, lader)},
+        {{"--keep-all"}, {}},
+    };
+    for (const Fall &f : faelle) {
+        Ergebnis r = starte(mit(mit(mit({REPLAY}, f.optionen), {rec}), ZEIGE));
+        std::string erwartet;
+        std::size_t weggelassen = 0;
+        for (const std::string &e : eintraege) {
+            std::string name = e.substr(0, e.find('='));
+            bool bleibt = f.behalten.empty() || std::count(f.behalten.begin(), f.behalten.end(), name) > 0;
+            erwartet += bleibt ? e + '\0' : "";
+            weggelassen += bleibt ? 0 : 1;
+            bool gemeldet = r.err.find("vokt-replay: " + rec + ": left out " + name + ", which") != std::string::npos;
+            EXPECT_NE(bleibt, gemeldet) << name << "\n" << r.err;
+        }
+        EXPECT_EQ(r.out, erwartet + "|") << f.optionen.size();
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), weggelassen) << r.err;
+        EXPECT_EQ(r.status, 0);
+    }
+}
+
+TEST_F(Replay, AForgedBashEnvRunsNothing)
+{
+    // An older record where PATH_INFO held a line feed and a forged entry.
+    std::string gemacht = dir_ + "/gemacht";
+    std::string rec = datei("rec", "PATH_INFO=/x\nBASH_ENV=$(touch " + gemacht + ")\nREQUEST_METHOD=GET\n*0\n");
+    std::string cgi = datei("cgi", "#!/bin/bash\necho seite\n");
+    chmod(cgi.c_str(), 0755);
+    Ergebnis r = starte({REPLAY, rec, cgi});
+    EXPECT_EQ(r.out, "seite\n");
+    EXPECT_NE(r.err.find("left out BASH_ENV"), std::string::npos) << r.err;
+    struct stat st {};
+    EXPECT_NE(stat(gemacht.c_str(), &st), 0) << "the record's BASH_ENV ran";
+    starte({REPLAY, "--keep-all", rec, cgi});
+    EXPECT_EQ(stat(gemacht.c_str(), &st), 0) << "bash did not run BASH_ENV: the test shows nothing";
 }
 
 TEST_F(Replay, BodyModeWritesTheRawBody)
@@ -210,6 +252,8 @@ TEST_F(Replay, ErrorsGiveOneLineStatus2AndRunNothing)
         {{REPLAY, gut, dir_}, dir_ + ": program not found"},
         {{REPLAY, gut}, gut + ": no PROGRAM given"},
         {{REPLAY, "--curl", gut, "--url"}, "--url needs a BASE"},
+        {{REPLAY, "--keep"}, "--keep needs a NAME"},
+        {{REPLAY, "--curl", "--keep", "X", gut}, "--keep, --keep-all and --keep-loader-variables belong to running"},
         {{REPLAY, "--body", gut, "x"}, "unexpected argument x"},
         {{REPLAY}, "usage: vokt-replay"},
     };

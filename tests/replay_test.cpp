@@ -194,6 +194,22 @@ TEST(RecordFile, MissingFileAndDirectoryFailWithErrno)
     EXPECT_EQ(errno, EISDIR);
 }
 
+TEST(ServerVariables, OnlyWhatAWebServerSetsForACgiProgram)
+{
+    for (const char *n : {"GATEWAY_INTERFACE", "SERVER_SIGNATURE", "SERVER_", "REMOTE_USER", "HTTP_X_A", "HTTP_",
+                          "PATH", "PATH_INFO", "PATH_TRANSLATED", "CONTENT_LENGTH", "REDIRECT_STATUS", "SSL_CLIENT_S_DN",
+                          "CONTEXT_PREFIX", "HTTPS", "REQUEST_URI", "DOCUMENT_ROOT", "UNIQUE_ID", "FCGI_ROLE"})
+        EXPECT_TRUE(ist_servervariable(n)) << n;
+    for (const char *n : {"BASH_ENV", "ENV", "PERL5OPT", "PERL5DB", "PERL5LIB", "PYTHONSTARTUP", "PYTHONPATH",
+                          "RUBYOPT", "NODE_OPTIONS", "LD_PRELOAD", "IFS", "SHELLOPTS", "PATHX", "PATH_", "HTTP",
+                          "SERVER", "http_x", "HTTPS_X", "XHTTP_A", "", "SSL", "REQUEST_METHODX"})
+        EXPECT_FALSE(ist_servervariable(n)) << n;
+    for (const char *n : {"LD_PRELOAD", "LD_", "MALLOC_CHECK_", "GCONV_PATH", "TMPDIR", "GLIBC_TUNABLES"})
+        EXPECT_TRUE(ist_ladervariable(n)) << n;
+    for (const char *n : {"LD", "TMPDIRX", "PATH", "XLD_PRELOAD"})
+        EXPECT_FALSE(ist_ladervariable(n)) << n;
+}
+
 TEST(ShellQuoting, SingleQuotesWithEscapedQuote)
 {
     EXPECT_EQ(shellwort(""), "''");
