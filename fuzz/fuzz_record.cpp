@@ -1,5 +1,7 @@
 // The record reader on arbitrary bytes: its results must hang together
-// whatever the file holds; and a record written the way vokt.cgi writes it,
+// whatever the file holds, and reading the entries part from a file (in
+// small pieces in this build, up to a limit) must agree with taking the
+// bytes apart in memory; and a record written the way vokt.cgi writes it,
 // from entries made out of the input, must read back exactly, as must one
 // written the way older versions wrote it, within their rule's reach.
 #include "dumpleser.h"
@@ -10,14 +12,17 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
 void zusammenhang(const std::string &input, const Aufzeichnung &a, bool record)
 {
-    std::string_view body(a.inhalt(), a.inhaltlaenge());
+    std::string_view body = a.inhalt();
     std::string_view vorne(input.data(), input.size() - body.size());
+    model::check(body.size() == a.inhaltlaenge(), "the body in memory is not the whole body");
     model::check(std::string_view(input).ends_with(body), "the body is not the input's end");
     model::check(a.mit_laenge() || body.empty(), "a body without a length line");
     for (const std::string &e : a.eintraege())
@@ -33,6 +38,29 @@ void zusammenhang(const std::string &input, const Aufzeichnung &a, bool record)
         model::check(e.find('=') == std::string::npos || (w && e.ends_with(*w)), "wert() is not the last value");
     }
     model::check(a.doppelt().size() + namen.size() <= a.eintraege().size(), "duplicate count");
+}
+
+// The same input as a file, read with kopf_lesen() up to a limit that the
+// input's first byte chooses: the same record as in memory, or too large.
+void aus_datei(const std::string &input, const Aufzeichnung &ganz, bool record)
+{
+    int fd = memfd_create("record", MFD_CLOEXEC);
+    model::check(fd >= 0 && write(fd, input.data(), input.size()) == static_cast<ssize_t>(input.size()), "memfd");
+    std::size_t hoechstens = input.empty() ? 1 : static_cast<unsigned char>(input[0]) * input.size() / 128 + 1;
+    Aufzeichnung a;
+    Aufzeichnung::Lesen erg = a.kopf_lesen(fd, input.size(), hoechstens);
+    close(fd);
+    if (erg == Aufzeichnung::ZU_GROSS) {
+        model::check(ganz.inhalt_ab() > hoechstens || !ganz.mit_laenge(), "too large, yet within the limit");
+        return;
+    }
+    model::check(erg == (record ? Aufzeichnung::GELESEN : Aufzeichnung::KEIN_DUMP), "file and memory differ");
+    model::check(a.eintraege() == ganz.eintraege() && a.mit_laenge() == ganz.mit_laenge() &&
+                     a.angesagt() == ganz.angesagt() && a.alte_regel() == ganz.alte_regel(),
+                 "the entries from a file differ");
+    model::check(a.inhalt_ab() == ganz.inhalt_ab() && a.inhaltlaenge() == ganz.inhaltlaenge() && a.inhalt().empty(),
+                 "the body from a file differs");
+    model::check(a.inhalt_ab() <= hoechstens, "more read than the limit");
 }
 
 // The input's parts: entries separated by \x01, then \x02 and the body.
@@ -97,7 +125,7 @@ void rundreise(std::string_view input, bool alt)
     model::check(a.eintraege() == eintraege, "entries differ after a round trip", alt ? "older rule" : "");
     model::check(a.alte_regel() == (alt && mit_lf), "the older rule's note after a round trip");
     model::check(a.mit_laenge() && a.angesagt() == angesagt, "length line differs after a round trip");
-    model::check(std::string_view(a.inhalt(), a.inhaltlaenge()) == body, "body differs after a round trip");
+    model::check(a.inhalt() == body, "body differs after a round trip");
 }
 
 } // namespace
@@ -108,6 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Aufzeichnung a;
     bool record = a.zerlegen(input);
     zusammenhang(input, a, record);
+    aus_datei(input, a, record);
     rundreise(input, false);
     rundreise(input, true);
     return 0;

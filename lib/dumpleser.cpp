@@ -1,26 +1,66 @@
 #include "dumpleser.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
 
 namespace {
 
+constexpr std::size_t npos = std::string_view::npos;
+
+// The pieces in which kopf_lesen() reads; the fuzz build makes them small,
+// so that its short inputs cross the seams between pieces.
+#ifdef VOKT_STUECK
+constexpr std::size_t LESESTUECK = VOKT_STUECK;
+#else
+constexpr std::size_t LESESTUECK = 64 * 1024;
+#endif
+
 // The line that starts at ab, without its line feed; *weiter is where the
 // next line starts (the end when this line is the last).
 std::string_view zeile_ab(std::string_view daten, std::size_t ab, std::size_t *weiter)
 {
     std::size_t lf = daten.find('\n', ab);
-    if (lf == std::string_view::npos) {
+    if (lf == npos) {
         *weiter = daten.size();
         return daten.substr(ab);
     }
     *weiter = lf + 1;
     return daten.substr(ab, lf - ab);
+}
+
+// Where the first length line among the lines of daten from *ab on starts,
+// or npos; *ab moves past every line looked at.  A last line without its
+// line feed counts only when daten is all of the record (ganz): in a file
+// read in pieces, the rest of it may still come.
+std::size_t laengenzeile_suchen(std::string_view daten, std::size_t *ab, bool ganz, long long *zahl)
+{
+    while (*ab < daten.size()) {
+        std::size_t lf = daten.find('\n', *ab);
+        if (lf == npos && !ganz)
+            return npos;
+        std::size_t ende = lf == npos ? daten.size() : lf;
+        if (ist_laengenzeile(daten.substr(*ab, ende - *ab), zahl))
+            return *ab;
+        *ab = lf == npos ? daten.size() : lf + 1;
+    }
+    return npos;
+}
+
+// *daten holds the beginning of the file fd: appends up to n bytes more;
+// how many came (0 at the file's end), -1 with errno set when reading failed.
+ssize_t anhaengen(int fd, std::string *daten, std::size_t n)
+{
+    std::size_t alt = daten->size();
+    daten->resize(alt + n);
+    ssize_t r;
+    while ((r = pread(fd, daten->data() + alt, n, static_cast<off_t>(alt))) < 0 && errno == EINTR) {
+    }
+    daten->resize(alt + static_cast<std::size_t>(std::max<ssize_t>(r, 0)));
+    return r;
 }
 
 } // namespace
@@ -95,33 +135,59 @@ bool ist_laengenzeile(std::string_view zeile, long long *zahl)
 bool Aufzeichnung::zerlegen(std::string daten)
 {
     daten_ = std::move(daten);
+    groesse_ = daten_.size();
+    angesagt_ = 0;
+    std::size_t ab = 0;
+    return eintraege_lesen(laengenzeile_suchen(daten_, &ab, true, &angesagt_));
+}
+
+Aufzeichnung::Lesen Aufzeichnung::kopf_lesen(int fd, std::uint64_t groesse, std::size_t hoechstens)
+{
+    *this = Aufzeichnung();
+    std::string kopf;
+    std::size_t ab = 0;
+    std::size_t zeile = npos;
+    while (zeile == npos && kopf.size() < groesse) {
+        if (kopf.size() >= hoechstens)
+            return ZU_GROSS;
+        std::uint64_t rest = std::min<std::uint64_t>(groesse, hoechstens) - kopf.size();
+        ssize_t n = anhaengen(fd, &kopf, static_cast<std::size_t>(std::min<std::uint64_t>(rest, LESESTUECK)));
+        if (n < 0)
+            return FEHLER;
+        if (n == 0)
+            groesse = kopf.size(); // the file got shorter since its size was taken
+        zeile = laengenzeile_suchen(kopf, &ab, kopf.size() == groesse, &angesagt_);
+    }
+    if (zeile != npos)
+        kopf.resize(std::min(kopf.find('\n', zeile), kopf.size() - 1) + 1);
+    daten_ = std::move(kopf);
+    groesse_ = groesse;
+    return eintraege_lesen(zeile) ? GELESEN : KEIN_DUMP;
+}
+
+// Takes apart the lines before the length line that starts at `zeile`
+// (npos: there is none, all of daten_ is entries).
+bool Aufzeichnung::eintraege_lesen(std::size_t zeile)
+{
     eintraege_.clear();
     doppelt_.clear();
     mit_nullbyte_ = 0;
     letzter_abgeschnitten_ = false;
     alte_regel_ = false;
-    mit_laenge_ = false;
-    angesagt_ = 0;
+    mit_laenge_ = zeile != npos;
     std::string_view alles(daten_);
-    std::size_t ab = 0;
-    while (ab < alles.size() && !mit_laenge_) {
-        std::size_t weiter = 0;
-        mit_laenge_ = ist_laengenzeile(zeile_ab(alles, ab, &weiter), &angesagt_);
-        ab = mit_laenge_ ? ab : weiter;
-    }
-    std::string_view kopf = alles.substr(0, ab);
-    bool neue_form = kopf.starts_with('\t') || kopf.find("\n\t") != std::string_view::npos;
+    std::size_t lf = mit_laenge_ ? alles.find('\n', zeile) : npos;
+    inhalt_ab_ = lf == npos ? alles.size() : lf + 1;
+    std::string_view kopf = alles.substr(0, mit_laenge_ ? zeile : alles.size());
+    bool neue_form = kopf.starts_with('\t') || kopf.find("\n\t") != npos;
     bool mit_gleich = false;
-    for (std::size_t i = 0; i < kopf.size();) {
+    for (std::size_t ab = 0; ab < kopf.size();) {
         std::size_t weiter = 0;
-        std::string_view zeile = zeile_ab(kopf, i, &weiter);
-        i = weiter;
-        mit_gleich = mit_gleich || zeile.find('=') != std::string_view::npos;
-        eintrag(zeile, neue_form);
+        std::string_view z = zeile_ab(kopf, ab, &weiter);
+        ab = weiter;
+        mit_gleich = mit_gleich || z.find('=') != npos;
+        eintrag(z, neue_form);
     }
-    if (mit_laenge_)
-        zeile_ab(alles, ab, &ab);
-    inhalt_ab_ = mit_laenge_ ? ab : daten_.size();
     doppelte_suchen();
     return mit_gleich;
 }
@@ -129,7 +195,7 @@ bool Aufzeichnung::zerlegen(std::string daten)
 void Aufzeichnung::eintrag(std::string_view zeile, bool neue_form)
 {
     bool tab = neue_form && zeile.starts_with('\t');
-    bool ohne_gleich = !neue_form && zeile.find('=') == std::string_view::npos;
+    bool ohne_gleich = !neue_form && zeile.find('=') == npos;
     bool fortsetzung = (tab || ohne_gleich) && !eintraege_.empty();
     alte_regel_ = alte_regel_ || (fortsetzung && ohne_gleich);
     if (fortsetzung && letzter_abgeschnitten_)
@@ -143,7 +209,7 @@ void Aufzeichnung::eintrag(std::string_view zeile, bool neue_form)
     } else {
         eintraege_.emplace_back(zeile.substr(0, nul));
     }
-    letzter_abgeschnitten_ = nul != std::string_view::npos;
+    letzter_abgeschnitten_ = nul != npos;
     if (letzter_abgeschnitten_)
         ++mit_nullbyte_;
 }
@@ -179,33 +245,4 @@ std::optional<std::string_view> Aufzeichnung::wert(std::string_view name) const
             return std::string_view(*e).substr(gleich + 1);
     }
     return std::nullopt;
-}
-
-bool datei_lesen(const char *pfad, std::string *daten)
-{
-    int fd = open(pfad, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat st {};
-    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        close(fd);
-        errno = EISDIR;
-        return false;
-    }
-    daten->clear();
-    if (st.st_size > 0)
-        daten->reserve(static_cast<std::size_t>(st.st_size));
-    char puffer[64 * 1024];
-    for (;;) {
-        ssize_t n = read(fd, puffer, sizeof puffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            int fehler = errno;
-            close(fd);
-            errno = fehler;
-            return n == 0;
-        }
-        daten->append(puffer, static_cast<std::size_t>(n));
-    }
 }

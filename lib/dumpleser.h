@@ -30,16 +30,35 @@
 #define VOKT_DUMPLESER_H
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+// The most bytes that the entries part of a record file may take, its '*'
+// line included: a larger one is no record (a server's environment is far
+// smaller), and the reader never holds more.
+constexpr std::size_t KOPF_HOECHSTENS = std::size_t{16} << 20;
 
 class Aufzeichnung {
 public:
     // Takes the record's bytes apart; false when they are no record (no
     // line with '=' before the '*' line, an empty file too).
     bool zerlegen(std::string daten);
+
+    // How kopf_lesen() ended.
+    enum Lesen {
+        GELESEN,   // the entries are taken apart, the body is in the file
+        FEHLER,    // the file could not be read: errno says why
+        KEIN_DUMP, // no line with '=' before the '*' line
+        ZU_GROSS,  // no '*' line within the first `hoechstens` bytes
+    };
+    // Reads the record in the regular file fd of `groesse` bytes from its
+    // start (pread, in pieces): only its entries part, up to and including
+    // the '*' line, and takes it apart as zerlegen() does.  The body stays in
+    // the file, from inhalt_ab() to `groesse`.
+    Lesen kopf_lesen(int fd, std::uint64_t groesse, std::size_t hoechstens = KOPF_HOECHSTENS);
 
     // Every entry as "name=value", in the record's order, duplicates too.
     const std::vector<std::string> &eintraege() const { return eintraege_; }
@@ -53,9 +72,12 @@ public:
     // (saturated at the range of long long).
     bool mit_laenge() const { return mit_laenge_; }
     long long angesagt() const { return angesagt_; }
-    // The body: every byte after the '*' line.
-    const char *inhalt() const { return daten_.data() + inhalt_ab_; }
-    std::size_t inhaltlaenge() const { return daten_.size() - inhalt_ab_; }
+    // Where the body starts in the record, and how many bytes it has.
+    std::uint64_t inhalt_ab() const { return inhalt_ab_; }
+    std::uint64_t inhaltlaenge() const { return groesse_ - inhalt_ab_; }
+    // The body bytes held in memory: all of the body after zerlegen(),
+    // none after kopf_lesen().
+    std::string_view inhalt() const { return std::string_view(daten_).substr(inhalt_ab_); }
 
     // Names that came more than once, each once, in the order of their
     // second appearance; how many entries were cut at a zero byte; and
@@ -66,13 +88,15 @@ public:
     bool alte_regel() const { return alte_regel_; }
 
 private:
+    bool eintraege_lesen(std::size_t ende);
     void eintrag(std::string_view zeile, bool neue_form);
     void doppelte_suchen();
 
     std::string daten_;
     std::vector<std::string> eintraege_;
     std::vector<std::string> doppelt_;
-    std::size_t inhalt_ab_ = 0;
+    std::uint64_t inhalt_ab_ = 0;
+    std::uint64_t groesse_ = 0;
     std::size_t mit_nullbyte_ = 0;
     long long angesagt_ = 0;
     bool mit_laenge_ = false;
@@ -94,8 +118,5 @@ bool ist_ladervariable(std::string_view name);
 // Whether a line is the content-length line ('*', an optional '-', one or
 // more digits); *zahl gets the number, saturated.
 bool ist_laengenzeile(std::string_view zeile, long long *zahl);
-
-// Reads a whole file into *daten.  False with errno set when it cannot.
-bool datei_lesen(const char *pfad, std::string *daten);
 
 #endif

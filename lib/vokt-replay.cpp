@@ -4,10 +4,12 @@
 #include "dumpleser.h"
 #include "shellwort.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,7 +28,7 @@ const char USAGE[] =
     "       vokt-replay --body DUMPFILE\n"
     "       vokt-replay --curl DUMPFILE [--url BASE]\n"
     "\n"
-    "Replays a request that vokt.cgi recorded in DUMPFILE.\n"
+    "Replays a request that vokt.cgi recorded in DUMPFILE (a regular file).\n"
     "  PROGRAM   run it as a web server would have run it for that request: the\n"
     "            recorded entries are its environment, the recorded body is its\n"
     "            standard input; its output and exit status pass through.  Only\n"
@@ -173,18 +175,46 @@ bool argumente(Aufruf &a, int argc, char **argv)
     return passend(a);
 }
 
-bool laden(const char *datei, Aufzeichnung &a)
+// Opens the record without waiting (a FIFO would block until a writer
+// came) and refuses anything but a regular file: a FIFO or a device such
+// as /dev/zero never ends.  The descriptor, or -1 after a message.
+int oeffnen(const char *datei, std::uint64_t *groesse)
 {
-    std::string daten;
-    if (!datei_lesen(datei, &daten)) {
+    int fd = open(datei, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || fstat(fd, &st) != 0) {
         meldung("%s: %s", datei, std::strerror(errno));
-        return false;
+    } else if (S_ISDIR(st.st_mode)) {
+        meldung("%s: %s", datei, std::strerror(EISDIR));
+    } else if (!S_ISREG(st.st_mode)) {
+        meldung("%s: not a regular file (a FIFO, a device or a socket): refused", datei);
+    } else {
+        *groesse = static_cast<std::uint64_t>(st.st_size);
+        return fd;
     }
-    if (!a.zerlegen(std::move(daten))) {
-        meldung("%s: no record (no line with '=' before the '*' line)", datei);
-        return false;
+    if (fd >= 0)
+        close(fd);
+    return -1;
+}
+
+// The record's entries part, read into a; its body stays in the file,
+// whose descriptor is returned (-1 after a message).
+int laden(const char *datei, Aufzeichnung &a)
+{
+    std::uint64_t groesse = 0;
+    int fd = oeffnen(datei, &groesse);
+    if (fd < 0)
+        return -1;
+    switch (a.kopf_lesen(fd, groesse)) {
+    case Aufzeichnung::GELESEN: return fd;
+    case Aufzeichnung::FEHLER: meldung("%s: %s", datei, std::strerror(errno)); break;
+    case Aufzeichnung::KEIN_DUMP: meldung("%s: no record (no line with '=' before the '*' line)", datei); break;
+    case Aufzeichnung::ZU_GROSS:
+        meldung("%s: no record (no '*' line within its first %zu MiB)", datei, KOPF_HOECHSTENS >> 20);
+        break;
     }
-    return true;
+    close(fd);
+    return -1;
 }
 
 // What the reader noticed about the record, on standard error.
@@ -210,7 +240,7 @@ void hinweise(const char *datei, const Aufzeichnung &a)
         meldung("%s: the body has %lld bytes, more than the %lld announced (a chunked upload?)", datei, hat, soll);
 }
 
-// ---- --body -----------------------------------------------------------------
+// ---- the body, from the record file ----------------------------------------
 
 bool alles_schreiben(int fd, const char *p, std::size_t n)
 {
@@ -226,10 +256,40 @@ bool alles_schreiben(int fd, const char *p, std::size_t n)
     return true;
 }
 
-int inhalt_ausgeben(const Aufzeichnung &a)
+// Up to n bytes of the file at offset ab: how many came, 0 with errno
+// ENODATA when the file ends there (it got shorter while it was read), -1
+// with errno set when reading failed.
+ssize_t lesen_bei(int fd, char *puffer, std::size_t n, std::uint64_t ab)
 {
-    if (!alles_schreiben(1, a.inhalt(), a.inhaltlaenge())) {
-        meldung("writing the body: %s", std::strerror(errno));
+    ssize_t r;
+    while ((r = pread(fd, puffer, n, static_cast<off_t>(ab))) < 0 && errno == EINTR) {
+    }
+    if (r == 0)
+        errno = ENODATA;
+    return r;
+}
+
+// Copies the body from the record file to ziel in pieces of 64 KiB, so the
+// memory it takes does not grow with the body.  False with errno set.
+bool kopieren(int quelle, const Aufzeichnung &a, int ziel)
+{
+    static char puffer[64 * 1024];
+    std::uint64_t ab = a.inhalt_ab();
+    for (std::uint64_t rest = a.inhaltlaenge(); rest > 0;) {
+        ssize_t n =
+            lesen_bei(quelle, puffer, static_cast<std::size_t>(std::min<std::uint64_t>(rest, sizeof puffer)), ab);
+        if (n <= 0 || !alles_schreiben(ziel, puffer, static_cast<std::size_t>(n)))
+            return false;
+        ab += static_cast<std::uint64_t>(n);
+        rest -= static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
+int inhalt_ausgeben(const Aufruf &auf, int quelle, const Aufzeichnung &a)
+{
+    if (!kopieren(quelle, a, 1)) {
+        meldung("%s: copying the body: %s", auf.datei, std::strerror(errno));
         return 1;
     }
     return 0;
@@ -298,15 +358,16 @@ std::string programm_finden(const char *programm)
 }
 
 // A descriptor from which the body reads, followed by end of input: a pipe
-// that holds it whole, or an unnamed temporary file for a larger body.
-int eingabe(const char *p, std::size_t n)
+// that holds it whole, or an unnamed temporary file for a larger body;
+// either filled from the record file piece by piece.
+int eingabe(int quelle, const Aufzeichnung &a)
 {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
         return -1;
     int platz = fcntl(fds[1], F_GETPIPE_SZ);
-    if (platz > 0 && n <= static_cast<std::size_t>(platz)) {
-        bool ok = alles_schreiben(fds[1], p, n);
+    if (platz > 0 && a.inhaltlaenge() <= static_cast<std::uint64_t>(platz)) {
+        bool ok = kopieren(quelle, a, fds[1]);
         close(fds[1]);
         if (ok)
             return fds[0];
@@ -324,7 +385,7 @@ int eingabe(const char *p, std::size_t n)
         if (fd >= 0)
             unlink(name.c_str());
     }
-    if (fd >= 0 && (!alles_schreiben(fd, p, n) || lseek(fd, 0, SEEK_SET) != 0)) {
+    if (fd >= 0 && (!kopieren(quelle, a, fd) || lseek(fd, 0, SEEK_SET) != 0)) {
         close(fd);
         return -1;
     }
@@ -357,7 +418,7 @@ int warten(pid_t pid)
     return WEXITSTATUS(status);
 }
 
-int laufen(const Aufruf &auf, const Aufzeichnung &a)
+int laufen(const Aufruf &auf, int quelle, const Aufzeichnung &a)
 {
     std::string pfad = programm_finden(auf.programm[0]);
     if (pfad.empty()) {
@@ -371,7 +432,7 @@ int laufen(const Aufruf &auf, const Aufzeichnung &a)
     for (std::string &e : env)
         envp.push_back(e.data());
     envp.push_back(nullptr);
-    int ein = eingabe(a.inhalt(), a.inhaltlaenge());
+    int ein = eingabe(quelle, a);
     int melde[2];
     if (ein < 0 || pipe2(melde, O_CLOEXEC) != 0) {
         meldung("%s: cannot hand the body over: %s", auf.datei, std::strerror(errno));
@@ -621,12 +682,13 @@ int main(int argc, char **argv)
     if (!argumente(auf, argc, argv))
         return FEHLER;
     Aufzeichnung a;
-    if (!laden(auf.datei, a))
+    int quelle = laden(auf.datei, a);
+    if (quelle < 0)
         return FEHLER;
     switch (auf.art) {
-    case Art::INHALT: return inhalt_ausgeben(a);
+    case Art::INHALT: return inhalt_ausgeben(auf, quelle, a);
     case Art::CURL: return curl_ausgeben(auf, a, argv[0]);
     case Art::LAUFEN: break;
     }
-    return laufen(auf, a);
+    return laufen(auf, quelle, a);
 }

@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/mman.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -18,7 +20,8 @@ using namespace std::string_literals;
 
 std::string inhalt(const Aufzeichnung &a)
 {
-    return {a.inhalt(), a.inhaltlaenge()};
+    EXPECT_EQ(a.inhalt().size(), a.inhaltlaenge());
+    return std::string(a.inhalt());
 }
 
 TEST(RecordReader, EntriesLengthAndBodyOfAPost)
@@ -184,14 +187,61 @@ TEST(HostileRecords, ManyContinuationLinesCostLinearTime)
     EXPECT_EQ(a.eintraege()[0].size(), 3U + 4'000'000U);
 }
 
-TEST(RecordFile, MissingFileAndDirectoryFailWithErrno)
+// A record file in memory, as kopf_lesen() reads it.
+int als_datei(const std::string &daten)
 {
-    std::string daten;
-    errno = 0;
-    EXPECT_FALSE(datei_lesen("/nonexistent/record", &daten));
-    EXPECT_EQ(errno, ENOENT);
-    EXPECT_FALSE(datei_lesen("/", &daten));
-    EXPECT_EQ(errno, EISDIR);
+    int fd = memfd_create("record", MFD_CLOEXEC);
+    EXPECT_EQ(write(fd, daten.data(), daten.size()), static_cast<ssize_t>(daten.size()));
+    return fd;
+}
+
+TEST(RecordFile, OnlyTheEntriesPartIsReadTheBodyStaysInTheFile)
+{
+    // Entries over several 64 KiB pieces, the '*' line across the seam of
+    // two pieces, lines without a line feed at the file's end; and a limit.
+    std::string lang = "HTTP_X=" + std::string(65536 - 9, 'x') + "\n";
+    struct Fall {
+        std::string daten;
+        std::size_t hoechstens;
+        Aufzeichnung::Lesen erg;
+        std::size_t eintraege, inhalt_ab;
+    };
+    const Fall faelle[] = {
+        {lang + "*12345\n" + std::string(200000, 'b'), KOPF_HOECHSTENS, Aufzeichnung::GELESEN, 1, lang.size() + 7},
+        {lang + "A=1\n" + lang + "*0", KOPF_HOECHSTENS, Aufzeichnung::GELESEN, 3, 2 * lang.size() + 6},
+        {"A=1\n\tzwei\nB=2", KOPF_HOECHSTENS, Aufzeichnung::GELESEN, 2, 13},
+        {"A=1\n*5\nabcde", 7, Aufzeichnung::GELESEN, 1, 7},
+        {"A=1\n*5\nabcde", 6, Aufzeichnung::ZU_GROSS, 0, 0},
+        {"A=1\nB=2\n", 8, Aufzeichnung::GELESEN, 2, 8},
+        {"A=1\nB=2\nC", 8, Aufzeichnung::ZU_GROSS, 0, 0},
+        {"keine\n*1\n=", KOPF_HOECHSTENS, Aufzeichnung::KEIN_DUMP, 0, 0},
+        {"", KOPF_HOECHSTENS, Aufzeichnung::KEIN_DUMP, 0, 0},
+    };
+    for (const Fall &f : faelle) {
+        int fd = als_datei(f.daten);
+        Aufzeichnung a;
+        ASSERT_EQ(a.kopf_lesen(fd, f.daten.size(), f.hoechstens), f.erg) << f.daten.substr(0, 20);
+        close(fd);
+        if (f.erg != Aufzeichnung::GELESEN)
+            continue;
+        EXPECT_EQ(a.eintraege().size(), f.eintraege) << f.daten.substr(0, 20);
+        EXPECT_EQ(a.inhalt_ab(), f.inhalt_ab) << f.daten.substr(0, 20);
+        EXPECT_EQ(a.inhaltlaenge(), f.daten.size() - f.inhalt_ab);
+        EXPECT_TRUE(a.inhalt().empty()) << "the body is not held in memory";
+        Aufzeichnung ganz;
+        ganz.zerlegen(f.daten);
+        EXPECT_EQ(a.eintraege(), ganz.eintraege()) << "kopf_lesen() reads as zerlegen() does";
+    }
+}
+
+TEST(RecordFile, AFileThatGotShorterEndsItsRecordThere)
+{
+    int fd = als_datei("A=1\nB=2");
+    Aufzeichnung a;
+    ASSERT_EQ(a.kopf_lesen(fd, 1000), Aufzeichnung::GELESEN);
+    close(fd);
+    EXPECT_EQ(a.eintraege(), (Liste{"A=1", "B=2"}));
+    EXPECT_EQ(a.inhaltlaenge(), 0U);
 }
 
 TEST(ServerVariables, OnlyWhatAWebServerSetsForACgiProgram)
