@@ -1,6 +1,7 @@
 // vokt-replay: replays a request that vokt.cgi recorded in its dump file,
 // into any CGI program as a web server would have started it, or as a curl
 // command that sends it to a web server again.
+#include "curlbefehl.h"
 #include "dumpleser.h"
 #include "shellwort.h"
 
@@ -26,7 +27,7 @@ namespace {
 const char USAGE[] =
     "usage: vokt-replay [--keep NAME]... [--keep-all] [--keep-loader-variables] DUMPFILE [--] PROGRAM [ARG...]\n"
     "       vokt-replay --body DUMPFILE\n"
-    "       vokt-replay --curl DUMPFILE [--url BASE]\n"
+    "       vokt-replay --curl DUMPFILE [--url BASE] [--body-file FILE]\n"
     "\n"
     "Replays a request that vokt.cgi recorded in DUMPFILE (a regular file).\n"
     "  PROGRAM   run it as a web server would have run it for that request: the\n"
@@ -41,10 +42,17 @@ const char USAGE[] =
     "            change how a program is loaded (LD_*, MALLOC_*, GCONV_PATH, ...).\n"
     "  --body    write the recorded body, raw, to standard output.\n"
     "  --curl    print one shell command that sends the request again with curl,\n"
-    "            to BASE (scheme://host:port) or to the recorded host.\n";
+    "            to BASE (scheme://host:port) or to the recorded host.  A body of\n"
+    "            up to 64 KiB is part of the command (printf 'BYTES' | curl ...);\n"
+    "            a larger one is refused unless --body-file FILE is given.\n"
+    "  --body-file FILE  write the body to FILE, a new file of mode 0600 (an\n"
+    "            existing FILE is never overwritten), and let the command send\n"
+    "            it from there, whatever its size.\n";
 
 // Exit status of every error of the call or the record: nothing was run.
 constexpr int FEHLER = 2;
+// The largest body that the printed curl command holds itself.
+constexpr std::uint64_t IM_BEFEHL_HOECHSTENS = 64 * 1024;
 
 enum class Art { LAUFEN, INHALT, CURL };
 
@@ -52,6 +60,7 @@ struct Aufruf {
     Art art = Art::LAUFEN;
     const char *datei = nullptr;
     const char *url = nullptr;
+    const char *inhaltsdatei = nullptr;     // --body-file
     std::vector<std::string_view> behalten; // --keep
     bool alle_behalten = false;
     bool lader_behalten = false;
@@ -111,10 +120,11 @@ bool option(Aufruf &a, int argc, char **argv, int &i)
             return false;
         }
         a.art = o == "--body" ? Art::INHALT : Art::CURL;
-    } else if (o == "--url") {
-        a.url = argument(argc, argv, i, "a BASE (scheme://host:port)");
-        if (a.url == nullptr)
+    } else if (o == "--url" || o == "--body-file") {
+        const char *w = argument(argc, argv, i, o == "--url" ? "a BASE (scheme://host:port)" : "a FILE");
+        if (w == nullptr)
             return false;
+        (o == "--url" ? a.url : a.inhaltsdatei) = w;
     } else {
         meldung("unknown option %s (--help shows the usage)", argv[i]);
         return false;
@@ -125,8 +135,8 @@ bool option(Aufruf &a, int argc, char **argv, int &i)
 // Which options go with which way of replaying.
 bool passend(const Aufruf &a)
 {
-    if (a.url != nullptr && a.art != Art::CURL) {
-        meldung("--url belongs to --curl");
+    if ((a.url != nullptr || a.inhaltsdatei != nullptr) && a.art != Art::CURL) {
+        meldung("%s belongs to --curl", a.url != nullptr ? "--url" : "--body-file");
         return false;
     }
     bool behalten = a.alle_behalten || a.lader_behalten || !a.behalten.empty();
@@ -465,34 +475,6 @@ int laufen(const Aufruf &auf, int quelle, const Aufzeichnung &a)
 
 // ---- --curl -----------------------------------------------------------------
 
-// HTTP_ACCEPT_LANGUAGE -> Accept-Language; empty when the name holds a
-// byte that is no token character of HTTP.
-std::string kopfname(std::string_view name)
-{
-    std::string erg;
-    bool wortanfang = true;
-    for (char z : name) {
-        bool ok = (z >= 'A' && z <= 'Z') || (z >= 'a' && z <= 'z') || (z >= '0' && z <= '9') ||
-                  std::strchr("!#$%&'*+-.^`|~", z) != nullptr;
-        if (z == '_') {
-            erg += '-';
-            wortanfang = true;
-            continue;
-        }
-        if (!ok || z == '\0')
-            return "";
-        bool gross = z >= 'A' && z <= 'Z';
-        bool klein = z >= 'a' && z <= 'z';
-        if (wortanfang && klein)
-            z = static_cast<char>(z - 'a' + 'A');
-        else if (!wortanfang && gross)
-            z = static_cast<char>(z - 'A' + 'a');
-        erg += z;
-        wortanfang = false;
-    }
-    return erg;
-}
-
 struct Befehl {
     std::vector<std::string> woerter;
     bool user_agent = false, accept = false, content_type = false, expect = false;
@@ -509,11 +491,12 @@ struct Befehl {
 };
 
 // One -H, or a note why the header cannot be sent: curl sends a line feed
-// in a value as it is, and the receiver would read a header of its own.
+// in a value as it is, and the receiver would read a header of its own; a
+// control byte has no place in a header line either.
 void kopf(Befehl &b, const char *datei, const std::string &name, std::string_view wert)
 {
-    if (wert.find_first_of("\r\n") != std::string_view::npos) {
-        meldung("%s: left out the header %s, whose value holds a line break that curl cannot send", datei,
+    if (!ist_kopfwert(wert)) {
+        meldung("%s: left out the header %s, whose value holds a line break or another control byte", datei,
                 name.c_str());
         return;
     }
@@ -547,17 +530,6 @@ void koepfe(Befehl &b, const char *datei, const Aufzeichnung &a)
         }
         kopf(b, datei, kname, wert);
     }
-}
-
-bool ist_host(std::string_view h)
-{
-    if (h.empty())
-        return false;
-    for (char z : h)
-        if (!((z >= 'A' && z <= 'Z') || (z >= 'a' && z <= 'z') || (z >= '0' && z <= '9') ||
-              std::strchr(".-_:[]", z) != nullptr))
-            return false;
-    return true;
 }
 
 std::string basis(const char *datei, const Aufzeichnung &a, const char *url)
@@ -601,55 +573,93 @@ std::string ziel(const char *datei, const Aufzeichnung &a)
         if (qs && !qs->empty())
             roh += "?" + std::string(*qs);
     }
-    if (roh.empty())
-        roh = "/";
-    std::string erg;
     bool geaendert = false;
-    for (char z : roh) {
-        auto b = static_cast<unsigned char>(z);
-        if (b <= 0x20 || b == 0x7F) {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, "%%%02X", b);
-            erg += hex;
-            geaendert = true;
-        } else {
-            erg += z;
-        }
-    }
+    std::string erg = ziel_kodiert(roh.empty() ? "/" : roh, &geaendert);
     if (geaendert)
         meldung("%s: the request target holds blanks or control bytes; they are sent as %%XX", datei);
     return erg;
 }
 
-std::string absolut(const char *pfad)
+// A body small enough for the command, into memory.
+bool inhalt_holen(int quelle, const Aufzeichnung &a, std::string *inhalt)
 {
-    char *voll = realpath(pfad, nullptr);
-    std::string erg = voll != nullptr ? voll : pfad;
-    std::free(voll);
-    return erg;
+    inhalt->assign(static_cast<std::size_t>(a.inhaltlaenge()), '\0');
+    for (std::size_t ab = 0; ab < inhalt->size();) {
+        ssize_t n = lesen_bei(quelle, inhalt->data() + ab, inhalt->size() - ab, a.inhalt_ab() + ab);
+        if (n <= 0)
+            return false;
+        ab += static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
-int curl_ausgeben(const Aufruf &auf, const Aufzeichnung &a, const char *selbst)
+// A copy of the body in a new file of the caller's, which the command reads:
+// it stays as it is when the next request overwrites the dump.  The word
+// for curl's --data-binary, empty after a message.
+std::string inhaltsdatei_schreiben(const char *pfad, int quelle, const Aufzeichnung &a)
 {
-    hinweise(auf.datei, a);
-    std::string methode(a.wert("REQUEST_METHOD").value_or("GET"));
-    bool mit_inhalt = a.mit_laenge() && (a.inhaltlaenge() > 0 || methode == "POST");
-    Befehl b;
-    if (mit_inhalt) {
-        b.wert(std::strchr(selbst, '/') != nullptr ? absolut(selbst) : selbst);
-        b.fest("--body");
-        b.wert(absolut(auf.datei));
-        b.fest("|");
+    int fd = open(pfad, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        meldung("%s: cannot make the body's file: %s", pfad, std::strerror(errno));
+        return "";
     }
-    b.fest("curl -sS -g");
-    if (methode == "HEAD" && !mit_inhalt) {
-        b.fest("--head");
-    } else if (methode != (mit_inhalt ? "POST" : "GET")) {
-        b.fest("-X");
-        b.wert(methode);
+    bool ok = kopieren(quelle, a, fd);
+    int fehler = errno;
+    if (close(fd) != 0 && ok) {
+        ok = false;
+        fehler = errno;
     }
-    koepfe(b, auf.datei, a);
-    // curl's own headers, which the recorded request did not have.
+    if (!ok) {
+        meldung("%s: writing the body: %s", pfad, std::strerror(fehler));
+        unlink(pfad);
+        return "";
+    }
+    char *voll = realpath(pfad, nullptr);
+    std::string wort = "@" + shellwort(voll != nullptr ? voll : pfad);
+    std::free(voll);
+    return wort;
+}
+
+// The body's part of the command: *vorne what stands before curl (printf
+// and its format, when the body is in the command), the word that follows
+// --data-binary.  An empty word after a message.
+std::string daten(const Aufruf &auf, int quelle, const Aufzeichnung &a, std::string *vorne)
+{
+    if (auf.inhaltsdatei != nullptr)
+        return inhaltsdatei_schreiben(auf.inhaltsdatei, quelle, a);
+    std::string inhalt;
+    if (!inhalt_holen(quelle, a, &inhalt)) {
+        meldung("%s: reading the body: %s", auf.datei, std::strerror(errno));
+        return "";
+    }
+    if (inhalt.empty())
+        return "''"; // still a POST with Content-Length: 0
+    *vorne = "printf " + printf_format(inhalt) + " |";
+    return "@-";
+}
+
+// Why no command is printed, before any note: a method that would break
+// the request line, a body too large to be part of the command.
+bool verweigert(const Aufruf &auf, const Aufzeichnung &a, std::string_view methode, bool mit_inhalt)
+{
+    if (!ist_token(methode)) {
+        meldung("%s: the method is no HTTP token (\"%s\"), it would break the request line: refused", auf.datei,
+                sichtbar(methode).c_str());
+        return true;
+    }
+    if (mit_inhalt && auf.inhaltsdatei == nullptr && a.inhaltlaenge() > IM_BEFEHL_HOECHSTENS) {
+        meldung("%s: the body has %llu bytes, more than the %llu a command holds (--body-file FILE writes it to a "
+                "file that the command reads): refused",
+                auf.datei, static_cast<unsigned long long>(a.inhaltlaenge()),
+                static_cast<unsigned long long>(IM_BEFEHL_HOECHSTENS));
+        return true;
+    }
+    return false;
+}
+
+// curl's own headers, which the recorded request did not have, left out.
+void ohne_curls_koepfe(Befehl &b, bool mit_inhalt)
+{
     const std::pair<bool, const char *> eigene[] = {{b.user_agent, "User-Agent:"},
                                                     {b.accept, "Accept:"},
                                                     {b.content_type || !mit_inhalt, "Content-Type:"},
@@ -660,12 +670,40 @@ int curl_ausgeben(const Aufruf &auf, const Aufzeichnung &a, const char *selbst)
             b.wert(kopfzeile);
         }
     }
+}
+
+int curl_ausgeben(const Aufruf &auf, int quelle, const Aufzeichnung &a)
+{
+    std::string methode(a.wert("REQUEST_METHOD").value_or("GET"));
+    bool mit_inhalt = a.mit_laenge() && (a.inhaltlaenge() > 0 || methode == "POST");
+    if (verweigert(auf, a, methode, mit_inhalt))
+        return FEHLER;
+    std::string vorne, wort;
+    if (mit_inhalt && (wort = daten(auf, quelle, a, &vorne)).empty())
+        return FEHLER;
+    if (!mit_inhalt && auf.inhaltsdatei != nullptr)
+        meldung("%s: the request has no body; %s is not written", auf.datei, auf.inhaltsdatei);
+    hinweise(auf.datei, a);
+    Befehl b;
+    if (!vorne.empty())
+        b.woerter.push_back(vorne);
+    b.fest("curl -sS -g");
+    if (methode == "HEAD" && !mit_inhalt) {
+        b.fest("--head");
+    } else if (methode != (mit_inhalt ? "POST" : "GET")) {
+        b.fest("-X");
+        b.wert(methode);
+    }
+    koepfe(b, auf.datei, a);
+    ohne_curls_koepfe(b, mit_inhalt);
     b.fest("--url");
     b.wert(basis(auf.datei, a, auf.url));
     b.fest("--request-target");
     b.wert(ziel(auf.datei, a));
-    if (mit_inhalt)
-        b.fest("--data-binary @-");
+    if (mit_inhalt) {
+        b.fest("--data-binary");
+        b.woerter.push_back(wort);
+    }
     std::string t = b.text();
     return std::fwrite(t.data(), 1, t.size(), stdout) == t.size() && std::fflush(stdout) == 0 ? 0 : 1;
 }
@@ -687,7 +725,7 @@ int main(int argc, char **argv)
         return FEHLER;
     switch (auf.art) {
     case Art::INHALT: return inhalt_ausgeben(auf, quelle, a);
-    case Art::CURL: return curl_ausgeben(auf, a, argv[0]);
+    case Art::CURL: return curl_ausgeben(auf, quelle, a);
     case Art::LAUFEN: break;
     }
     return laufen(auf, quelle, a);

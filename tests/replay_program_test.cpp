@@ -234,8 +234,8 @@ TEST_F(Replay, ABodyOfAnySizeTakesLittleMemory)
     GTEST_SKIP() << "AddressSanitizer reserves far more address space than the limit";
 #endif
     // A sparse record with a body of 256 MiB; vokt-replay gets 64 MiB of
-    // address space for the body raw and as the input of a program, and for
-    // a curl command.
+    // address space for the body raw, copied to a file, and as the input
+    // of a program.
     const std::string kopf = "REQUEST_METHOD=POST\nREQUEST_URI=/p\n*268435456\n";
     const off_t groesse = static_cast<off_t>(kopf.size()) + (off_t{256} << 20);
     std::string rec = datei("rec", kopf);
@@ -249,9 +249,15 @@ TEST_F(Replay, ABodyOfAnySizeTakesLittleMemory)
     Ergebnis r = starte({"/bin/sh", "-c", "exec \"$0\" --body rec >roh", REPLAY}, {}, speicher);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(gleich(dir_ + "/roh"));
+    r = starte({REPLAY, "--curl", rec, "--body-file", "kopie"}, {}, speicher);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(" --data-binary @'" + dir_ + "/kopie'\n"), std::string::npos) << r.out;
+    EXPECT_TRUE(gleich(dir_ + "/kopie"));
     r = starte({REPLAY, rec, "/bin/sh", "-c", cmp + "- && echo gleich"}, {}, speicher);
     EXPECT_EQ(r.out, "gleich\n") << r.err;
-    EXPECT_EQ(starte({REPLAY, "--curl", rec}, {}, speicher).status, 0);
+    r = starte({REPLAY, "--curl", rec}, {}, speicher);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("more than the 65536 a command holds"), std::string::npos) << r.err;
 }
 
 TEST_F(Replay, BodyModeWritesTheRawBody)
@@ -264,17 +270,22 @@ TEST_F(Replay, BodyModeWritesTheRawBody)
 
 TEST_F(Replay, ErrorsGiveOneLineStatus2AndRunNothing)
 {
-    std::string gut = datei("gut", "REQUEST_METHOD=GET\n*0\n");
+    std::string gut = datei("gut", "REQUEST_METHOD=POST\n*3\nabc");
     std::string leer = datei("leer", "");
     std::string binaer = datei("binaer", "\x7F"
                                          "ELF\0\0\0\n\xFF\xFE\n*12\n"s);
     std::string fifo = dir_ + "/fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string vorhanden = datei("vorhanden", "bleibt");
+    std::string link = dir_ + "/link";
+    ASSERT_EQ(symlink((dir_ + "/linkziel").c_str(), link.c_str()), 0);
+    std::string gross = datei("gross", "REQUEST_METHOD=POST\n*65537\n" + std::string(65537, 'x'));
     const Liste toucher = {"/bin/sh", "-c", "touch gelaufen"};
     struct Fall {
         Liste argv;
         std::string erwartet;
     };
+    const std::string token = ": the method is no HTTP token";
     const Fall faelle[] = {
         {mit({REPLAY, dir_ + "/fehlt"}, toucher), dir_ + "/fehlt: No such file or directory"},
         {mit({REPLAY, dir_}, toucher), dir_ + ": Is a directory"},
@@ -285,6 +296,12 @@ TEST_F(Replay, ErrorsGiveOneLineStatus2AndRunNothing)
         {{REPLAY, "--body", "/dev/zero"}, "/dev/zero: not a regular file"},
         {mit({REPLAY, leer}, toucher), leer + ": no record"},
         {mit({REPLAY, binaer}, toucher), binaer + ": no record"},
+        {{REPLAY, "--curl", datei("m1", "REQUEST_METHOD=G T\n*0\n")}, dir_ + "/m1" + token + " (\"G T\")"},
+        {{REPLAY, "--curl", datei("m2", "REQUEST_METHOD=GET\n\t*0\n*0\n")}, dir_ + "/m2" + token + " (\"GET\\x0A*0\")"},
+        {{REPLAY, "--curl", datei("m3", "REQUEST_METHOD=\n*0\n")}, dir_ + "/m3" + token},
+        {{REPLAY, "--curl", gross}, gross + ": the body has 65537 bytes, more than the 65536 a command holds"},
+        {{REPLAY, "--curl", gut, "--body-file", vorhanden}, vorhanden + ": cannot make the body's file: File exists"},
+        {{REPLAY, "--curl", gut, "--body-file", link}, link + ": cannot make the body's file: File exists"},
         {mit({REPLAY, "--frisch", gut}, toucher), "unknown option --frisch"},
         {{REPLAY, gut, "gibt-es-nicht-vokt"}, "gibt-es-nicht-vokt: program not found"},
         {{REPLAY, gut, dir_}, dir_ + ": program not found"},
@@ -292,6 +309,7 @@ TEST_F(Replay, ErrorsGiveOneLineStatus2AndRunNothing)
         {{REPLAY, "--curl", gut, "--url"}, "--url needs a BASE"},
         {{REPLAY, "--keep"}, "--keep needs a NAME"},
         {{REPLAY, "--curl", "--keep", "X", gut}, "--keep, --keep-all and --keep-loader-variables belong to running"},
+        {{REPLAY, "--body", gut, "--body-file", "f"}, "--body-file belongs to --curl"},
         {{REPLAY, "--body", gut, "x"}, "unexpected argument x"},
         {{REPLAY}, "usage: vokt-replay"},
     };
@@ -306,6 +324,8 @@ TEST_F(Replay, ErrorsGiveOneLineStatus2AndRunNothing)
     }
     struct stat st {};
     EXPECT_NE(stat((dir_ + "/gelaufen").c_str(), &st), 0) << "a program ran";
+    EXPECT_EQ(lies(vorhanden), "bleibt");
+    EXPECT_NE(stat((dir_ + "/linkziel").c_str(), &st), 0) << "--body-file followed a link";
     Ergebnis hilfe = starte({REPLAY, "--help"});
     EXPECT_EQ(hilfe.status, 0);
     EXPECT_NE(hilfe.err.find("--curl"), std::string::npos);
@@ -379,16 +399,20 @@ struct Gesendet {
 
 class CurlReplay : public Replay {
 protected:
-    Gesendet senden(const std::string &rec)
+    // The record is gone before bash runs the command (as when the next
+    // request overwrites the dump): the command must need nothing of it.
+    Gesendet senden(const std::string &rec, const Liste &optionen = {})
     {
         Gesendet g;
         std::string base = "http://127.0.0.1:" + std::to_string(server_.port());
-        Ergebnis b = starte({REPLAY, "--curl", rec, "--url", base + "/"});
+        Ergebnis b = starte(mit({REPLAY, "--curl", rec, "--url", base + "/"}, optionen));
         g.befehl = b.out;
         g.err = b.err;
+        unlink(rec.c_str());
+        schreibe(dir_ + "/befehl", g.befehl);
         std::string angekommen;
         std::thread t([&] { angekommen = server_.erfasse(); });
-        Ergebnis r = starte({"/bin/bash", "-c", g.befehl});
+        Ergebnis r = starte({"/bin/bash", "befehl"});
         t.join();
         g.angekommen = angekommen;
         g.status = r.status;
@@ -441,6 +465,7 @@ TEST_F(CurlReplay, HostileRecordsArriveExactlyAndRunNothing)
         bool zeilenumbruch = z() % 6 == 0;
         std::size_t anzahl = z() % 5;
         zeilenumbruch = zeilenumbruch && anzahl > 0;
+        bool steuerzeichen = false;
         for (std::size_t i = 0; i < anzahl; ++i) {
             std::string wert;
             for (std::size_t k = 0, m = z() % 4; k < m; ++k)
@@ -451,6 +476,10 @@ TEST_F(CurlReplay, HostileRecordsArriveExactlyAndRunNothing)
                 continue; // left out, with a note
             }
             rec += namen[i] + "=" + wert + "\n";
+            if (wert.find('\x7F') != std::string::npos) {
+                steuerzeichen = true;
+                continue; // left out, with a note
+            }
             koepfe += kopfname(namen[i]) + (wert.empty() ? ":" : ": " + wert) + "\r\n";
         }
         std::string body;
@@ -472,7 +501,9 @@ TEST_F(CurlReplay, HostileRecordsArriveExactlyAndRunNothing)
                                std::to_string(server_.port()) + "\r\n" + koepfe + "\r\n" + body;
         ASSERT_EQ(g.angekommen, erwartet) << "round " << runde << ", command:\n" << g.befehl << g.err;
         EXPECT_EQ(g.status, 0) << g.befehl;
-        EXPECT_EQ(zeilenumbruch, g.err.find("line break that curl cannot send") != std::string::npos) << g.err;
+        EXPECT_EQ(zeilenumbruch || steuerzeichen, g.err.find("line break or another control byte") != std::string::npos)
+            << g.err;
+        EXPECT_EQ(g.befehl.find(dir_), std::string::npos) << "the command names the record: " << g.befehl;
     }
     struct stat st {};
     for (const char *b : {"boese1", "boese2", "boese3", "boese4", "boese5"})
@@ -495,6 +526,41 @@ TEST_F(CurlReplay, RecordWithoutHostOrUriAndHostileNames)
     EXPECT_NE(g.err.find("left out HTTP_A:B, which is no header name"), std::string::npos) << g.err;
     EXPECT_NE(g.err.find("left out HTTP_,"), std::string::npos) << g.err;
     EXPECT_NE(g.err.find("sent as %XX"), std::string::npos) << g.err;
+}
+
+TEST_F(CurlReplay, TheBodyIsInTheCommandOrInAFileOfItsOwn)
+{
+    if (!hat_curl())
+        GTEST_SKIP() << "curl is not installed";
+    // Up to 64 KiB in the command, more with --body-file only, which is
+    // used whatever the size; an empty POST still says Content-Length: 0.
+    struct Fall {
+        std::size_t groesse;
+        bool mit_datei;
+    };
+    const Fall faelle[] = {{0, false}, {0, true}, {65536, false}, {65537, true}, {5, true}};
+    std::mt19937 zufall(11);
+    for (const Fall &f : faelle) {
+        std::string body(f.groesse, '\0');
+        for (char &c : body)
+            c = static_cast<char>(zufall());
+        if (body.size() >= 2)
+            body.replace(0, 2, "--"); // as a multipart body starts
+        std::string datei_pfad = dir_ + "/body-" + std::to_string(f.groesse);
+        Gesendet g = senden(datei("rec", "REQUEST_METHOD=POST\nREQUEST_URI=/p\n*" + std::to_string(f.groesse) + "\n" + body),
+                            f.mit_datei ? Liste{"--body-file", "body-" + std::to_string(f.groesse)} : Liste{});
+        std::string erwartet = "POST /p HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server_.port()) +
+                               "\r\nContent-Length: " + std::to_string(f.groesse) + "\r\n\r\n" + body;
+        EXPECT_TRUE(g.angekommen == erwartet) << f.groesse << g.err << g.befehl.substr(0, 300);
+        EXPECT_EQ(g.status, 0);
+        struct stat st {};
+        EXPECT_EQ(stat(datei_pfad.c_str(), &st) == 0, f.mit_datei) << f.groesse;
+        if (f.mit_datei) {
+            EXPECT_EQ(st.st_mode & 07777, 0600U);
+            EXPECT_TRUE(lies(datei_pfad) == body);
+            EXPECT_NE(g.befehl.find(" --data-binary @'" + datei_pfad + "'\n"), std::string::npos) << g.befehl;
+        }
+    }
 }
 
 } // namespace

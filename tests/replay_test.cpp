@@ -1,5 +1,7 @@
-// The record reader and the shell quoting of vokt-replay, including records
-// that no server writes: every one gives its defined result.
+// The record reader, the shell quoting and the pieces of the curl command of
+// vokt-replay, including records that no server writes: every one gives its
+// defined result.
+#include "curlbefehl.h"
 #include "dumpleser.h"
 #include "shellwort.h"
 
@@ -268,12 +270,9 @@ TEST(ShellQuoting, SingleQuotesWithEscapedQuote)
     EXPECT_EQ(shellwort("$(id)`id`\\\n"), "'$(id)`id`\\\n'");
 }
 
-// What bash makes of a quoted word: printf's output of its one argument,
-// and the number of arguments, when bash runs "printf ... WORD".
-std::string durch_bash(const std::string &text)
+// The standard output of a shell command line.
+std::string ausgabe(const std::string &aufruf)
 {
-    std::string befehl = "set -- " + shellwort(text) + "; printf '%s|%d' \"$1\" $#";
-    std::string aufruf = "bash -c " + shellwort(befehl);
     FILE *p = popen(aufruf.c_str(), "r");
     std::string erg;
     char buf[4096];
@@ -284,6 +283,14 @@ std::string durch_bash(const std::string &text)
     return erg;
 }
 
+// What bash makes of a quoted word: printf's output of its one argument,
+// and the number of arguments, when bash runs "printf ... WORD".
+std::string durch_bash(const std::string &text)
+{
+    std::string befehl = "set -- " + shellwort(text) + "; printf '%s|%d' \"$1\" $#";
+    return ausgabe("bash -c " + shellwort(befehl));
+}
+
 TEST(ShellQuoting, EveryByteSurvivesBashAsOneWord)
 {
     std::string alle;
@@ -291,6 +298,93 @@ TEST(ShellQuoting, EveryByteSurvivesBashAsOneWord)
         alle += static_cast<char>(b);
     for (const std::string &t : {alle, "'"s, "''\\'"s, "$(touch nie)"s, "a\nb c\td"s, "!!"s, "*"s, "~"s, "-n"s})
         EXPECT_EQ(durch_bash(t), t + "|1");
+}
+
+// ---- the pieces of the curl command -----------------------------------------
+
+TEST(CurlCommand, EveryByteBoundForTheRequestLineOrAHeaderIsChecked)
+{
+    struct Fall {
+        std::string text;
+        bool token, kopfwert, host;
+    };
+    const Fall faelle[] = {
+        {"GET", true, true, true},
+        {"M-SEARCH", true, true, true},
+        {"!#$%&'*+-.^_`|~09azAZ", true, true, false},
+        {"", false, true, false},
+        {"G T", false, true, false},
+        {"GET /x HTTP/1.1\r\nX: y", false, false, false},
+        {"a\nb", false, false, false},
+        {"a\tb", false, true, false},
+        {"a\0b"s, false, false, false},
+        {"\x7F", false, false, false},
+        {"\x01", false, false, false},
+        {"\x1F", false, false, false},
+        {"\xFC\xE4", false, true, false},
+        {"a:b", false, true, true},
+        {"(x)", false, true, false},
+        {"\"", false, true, false},
+        {"[::1]:8080", false, true, true},
+        {"a/b", false, true, false},
+        {"a@b", false, true, false},
+    };
+    for (const Fall &f : faelle) {
+        EXPECT_EQ(ist_token(f.text), f.token) << f.text;
+        EXPECT_EQ(ist_kopfwert(f.text), f.kopfwert) << f.text;
+        EXPECT_EQ(ist_host(f.text), f.host) << f.text;
+    }
+}
+
+TEST(CurlCommand, HeaderNamesAndRequestTargets)
+{
+    const std::pair<std::string, std::string> namen[] = {
+        {"ACCEPT_LANGUAGE", "Accept-Language"}, {"x_a", "X-A"}, {"DNT", "Dnt"}, {"A__B", "A--B"},
+        {"A:B", ""}, {"", ""}, {"A B", ""}, {"A\0"s, ""}, {"A\nB", ""}};
+    for (const auto &[env, kopf] : namen)
+        EXPECT_EQ(kopfname(env), kopf) << env;
+    const std::pair<std::string, std::string> ziele[] = {
+        {"/a b", "/a%20b"}, {"/\x7F\x01\n\r", "/%7F%01%0A%0D"}, {"/\xFC%41?a=1&b", "/\xFC%41?a=1&b"}};
+    for (const auto &[roh, kodiert] : ziele) {
+        bool geaendert = false;
+        EXPECT_EQ(ziel_kodiert(roh, &geaendert), kodiert);
+        EXPECT_EQ(geaendert, roh != kodiert);
+    }
+}
+
+TEST(CurlCommand, PrintfFormat)
+{
+    const std::pair<std::string, std::string> faelle[] = {
+        {"", "''"},
+        {"a b~", "'a b~'"},
+        {"it's", "'it\\047s'"},
+        {"%s\\n", "'%%s\\\\n'"},
+        {"\n\t\r", "'\\n\\t\\r'"},
+        {"\x01"
+         "7\0"
+         "1"s,
+         "'\\0017\\0001'"},
+        {"\x7F\x80\xFF", "'\\177\\200\\377'"},
+        {"--x-", "'\\055-x-'"},
+    };
+    for (const auto &[bytes, format] : faelle)
+        EXPECT_EQ(printf_format(bytes), format);
+}
+
+TEST(CurlCommand, EveryByteSurvivesTheShellsPrintf)
+{
+    // Every byte value, an octal escape before digits, and a leading "--"
+    // (as a multipart body starts), as bash's and dash's builtin printf and
+    // the printf program write it.
+    std::string alle = "--";
+    for (int b = 0; b < 256; ++b)
+        alle += static_cast<char>(b);
+    alle += "\x01"
+            "12\\0%%d\\n'";
+    for (const char *shell : {"bash", "dash"})
+        for (const char *printf : {"printf ", "/usr/bin/printf "})
+            EXPECT_TRUE(ausgabe(std::string(shell) + " -c " + shellwort(printf + printf_format(alle))) == alle)
+                << shell << " " << printf;
 }
 
 } // namespace
