@@ -81,6 +81,9 @@ TEST(RecordReader, TabLinesContinueAnEntryAndNoValueForgesALine)
     Aufzeichnung a;
     ASSERT_TRUE(a.zerlegen("PATH_INFO=/x\n\t*0\n\tB=1\n*0\n"));
     EXPECT_EQ(a.eintraege(), (Liste{"PATH_INFO=/x\n*0\nB=1"}));
+    // A tab line before any entry is one of its own.
+    ASSERT_TRUE(a.zerlegen("\tX=1\nA=2\n\t3\n*0\n"));
+    EXPECT_EQ(a.eintraege(), (Liste{"\tX=1", "A=2\n3"}));
 }
 
 TEST(RecordReader, OnlyTheFirstStrictLengthLineEndsTheEntries)
@@ -153,13 +156,6 @@ TEST(HostileRecords, EntriesAreCutAtAZeroByteAndTakeNoContinuation)
     EXPECT_EQ(a.mit_nullbyte(), 1U);
 }
 
-TEST(HostileRecords, ATabLineBeforeAnyEntryIsAnEntryOfItsOwn)
-{
-    Aufzeichnung a;
-    ASSERT_TRUE(a.zerlegen("\tX=1\nA=2\n\t3\n*0\n"));
-    EXPECT_EQ(a.eintraege(), (Liste{"\tX=1", "A=2\n3"}));
-}
-
 TEST(HostileRecords, ZeroByteBody)
 {
     Aufzeichnung a;
@@ -200,7 +196,7 @@ int als_datei(const std::string &daten)
 TEST(RecordFile, OnlyTheEntriesPartIsReadTheBodyStaysInTheFile)
 {
     // Entries over several 64 KiB pieces, the '*' line across the seam of
-    // two pieces, lines without a line feed at the file's end; and a limit.
+    // two pieces, lines without a line feed at the file's end; a limit.
     std::string lang = "HTTP_X=" + std::string(65536 - 9, 'x') + "\n";
     struct Fall {
         std::string daten;
@@ -234,10 +230,7 @@ TEST(RecordFile, OnlyTheEntriesPartIsReadTheBodyStaysInTheFile)
         ganz.zerlegen(f.daten);
         EXPECT_EQ(a.eintraege(), ganz.eintraege()) << "kopf_lesen() reads as zerlegen() does";
     }
-}
-
-TEST(RecordFile, AFileThatGotShorterEndsItsRecordThere)
-{
+    // A file that got shorter since its size was taken ends there.
     int fd = als_datei("A=1\nB=2");
     Aufzeichnung a;
     ASSERT_EQ(a.kopf_lesen(fd, 1000), Aufzeichnung::GELESEN);
@@ -248,18 +241,12 @@ TEST(RecordFile, AFileThatGotShorterEndsItsRecordThere)
 
 TEST(ServerVariables, OnlyWhatAWebServerSetsForACgiProgram)
 {
-    for (const char *n : {"GATEWAY_INTERFACE", "SERVER_SIGNATURE", "SERVER_", "REMOTE_USER", "HTTP_X_A", "HTTP_",
-                          "PATH", "PATH_INFO", "PATH_TRANSLATED", "CONTENT_LENGTH", "REDIRECT_STATUS", "SSL_CLIENT_S_DN",
-                          "CONTEXT_PREFIX", "HTTPS", "REQUEST_URI", "DOCUMENT_ROOT", "UNIQUE_ID", "FCGI_ROLE"})
+    for (const char *n : {"SERVER_", "HTTP_", "REMOTE_USER", "PATH", "PATH_INFO", "REDIRECT_STATUS", "SSL_CLIENT_S_DN",
+                          "CONTEXT_PREFIX", "HTTPS", "FCGI_ROLE"})
         EXPECT_TRUE(ist_servervariable(n)) << n;
-    for (const char *n : {"BASH_ENV", "ENV", "PERL5OPT", "PERL5DB", "PERL5LIB", "PYTHONSTARTUP", "PYTHONPATH",
-                          "RUBYOPT", "NODE_OPTIONS", "LD_PRELOAD", "IFS", "SHELLOPTS", "PATHX", "PATH_", "HTTP",
-                          "SERVER", "http_x", "HTTPS_X", "XHTTP_A", "", "SSL", "REQUEST_METHODX"})
+    for (const char *n : {"BASH_ENV", "PERL5OPT", "IFS", "LD_PRELOAD", "PATHX", "PATH_", "HTTP", "SERVER", "http_x",
+                          "HTTPS_X", "XHTTP_A", "", "SSL"})
         EXPECT_FALSE(ist_servervariable(n)) << n;
-    for (const char *n : {"LD_PRELOAD", "LD_", "MALLOC_CHECK_", "GCONV_PATH", "TMPDIR", "GLIBC_TUNABLES"})
-        EXPECT_TRUE(ist_ladervariable(n)) << n;
-    for (const char *n : {"LD", "TMPDIRX", "PATH", "XLD_PRELOAD"})
-        EXPECT_FALSE(ist_ladervariable(n)) << n;
 }
 
 TEST(ShellQuoting, SingleQuotesWithEscapedQuote)
@@ -334,41 +321,6 @@ TEST(CurlCommand, EveryByteBoundForTheRequestLineOrAHeaderIsChecked)
         EXPECT_EQ(ist_kopfwert(f.text), f.kopfwert) << f.text;
         EXPECT_EQ(ist_host(f.text), f.host) << f.text;
     }
-}
-
-TEST(CurlCommand, HeaderNamesAndRequestTargets)
-{
-    const std::pair<std::string, std::string> namen[] = {
-        {"ACCEPT_LANGUAGE", "Accept-Language"}, {"x_a", "X-A"}, {"DNT", "Dnt"}, {"A__B", "A--B"},
-        {"A:B", ""}, {"", ""}, {"A B", ""}, {"A\0"s, ""}, {"A\nB", ""}};
-    for (const auto &[env, kopf] : namen)
-        EXPECT_EQ(kopfname(env), kopf) << env;
-    const std::pair<std::string, std::string> ziele[] = {
-        {"/a b", "/a%20b"}, {"/\x7F\x01\n\r", "/%7F%01%0A%0D"}, {"/\xFC%41?a=1&b", "/\xFC%41?a=1&b"}};
-    for (const auto &[roh, kodiert] : ziele) {
-        bool geaendert = false;
-        EXPECT_EQ(ziel_kodiert(roh, &geaendert), kodiert);
-        EXPECT_EQ(geaendert, roh != kodiert);
-    }
-}
-
-TEST(CurlCommand, PrintfFormat)
-{
-    const std::pair<std::string, std::string> faelle[] = {
-        {"", "''"},
-        {"a b~", "'a b~'"},
-        {"it's", "'it\\047s'"},
-        {"%s\\n", "'%%s\\\\n'"},
-        {"\n\t\r", "'\\n\\t\\r'"},
-        {"\x01"
-         "7\0"
-         "1"s,
-         "'\\0017\\0001'"},
-        {"\x7F\x80\xFF", "'\\177\\200\\377'"},
-        {"--x-", "'\\055-x-'"},
-    };
-    for (const auto &[bytes, format] : faelle)
-        EXPECT_EQ(printf_format(bytes), format);
 }
 
 TEST(CurlCommand, EveryByteSurvivesTheShellsPrintf)
