@@ -15,6 +15,8 @@ PACKAGES=(
   libbenchmark-dev
   # end-to-end tests through web servers and a headless browser
   lighttpd apache2 nginx-light fcgiwrap curl chromium nodejs
+  # the small CGI hosts: busybox httpd, mini_httpd, Go's net/http/cgi, Python's http.server
+  busybox mini-httpd golang-go python3
   # the library's package files and the Debian package (tools/package.sh)
   pkgconf dpkg-dev lintian
   # an account database beyond /etc/passwd, for the home-directory tests

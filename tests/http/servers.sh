@@ -207,6 +207,39 @@ nginx_with_fcgiwrap() {
         sh "$sock" "$SANDBOX/run"
 }
 
+# The small hosts find the program below their document root:
+# $SANDBOX/root holds the pages and cgi-bin/ with the programs.
+host_root() {
+    local root=$SANDBOX/root
+    mkdir -p "$root"
+    cp -a "$SANDBOX/www/." "$root/"
+    cp -a "$SANDBOX/cgi-bin" "$root/cgi-bin"
+    chmod -R a+rX "$root"
+    DOC_ROOT=$root
+    CGI_DIR=$root/cgi-bin
+}
+
+# Go's net/http/cgi as a server of twenty lines (tests/http/gocgi.go),
+# built into the sandbox.
+build_gocgi() {
+    [ -x "$SANDBOX/run/gocgi" ] && return 0
+    (cd "$SANDBOX/run" && GOCACHE=$SANDBOX/run/gocache GO111MODULE=off HOME=$SANDBOX/run \
+        go build -o gocgi "$HTTP_REPO/tests/http/gocgi.go") >>"$SANDBOX/run/server.out" 2>&1
+}
+
+start_small_host() {
+    local kind=$1 port=$2
+    host_root
+    case $kind in
+        busybox) sandbox_run busybox httpd -f -p "127.0.0.1:$port" -h "$DOC_ROOT" ;;
+        mini_httpd) sandbox_run mini_httpd -D -h 127.0.0.1 -p "$port" -d "$DOC_ROOT" -c 'cgi-bin/*' \
+                        -l "$SANDBOX/run/mini_httpd.log" ;;
+        go) build_gocgi || return 1
+            sandbox_run "$SANDBOX/run/gocgi" "127.0.0.1:$port" "$CGI_DIR/vokt.cgi" "$DOC_ROOT" ;;
+        python) sandbox_run /usr/bin/python3 -m http.server --cgi --bind 127.0.0.1 --directory "$DOC_ROOT" "$port" ;;
+    esac
+}
+
 # sandbox_run_root CMD...: runs CMD in the background inside the sandbox's
 # namespaces; SERVER_PID is the namespace's outer process.  Its output goes
 # to $SANDBOX/run/server.out.  A shell that stays root is the namespace's
@@ -258,6 +291,7 @@ server_start() {
                       sandbox_run apache2 -f "$SANDBOX/run/httpd.conf" -DFOREGROUND ;;
             nginx)    write_nginx_conf "$PORT" || return 1
                       nginx_with_fcgiwrap ;;
+            busybox|mini_httpd|go|python) start_small_host "$kind" "$PORT" || return 1 ;;
         esac
         wait_answer "$BASE/" && return 0
         server_stop
@@ -336,6 +370,10 @@ require_server() {
         lighttpd) require_root_and lighttpd ;;
         apache)   require_root_and apache2 ;;
         nginx)    require_root_and nginx fcgiwrap ;;
+        busybox)  require_root_and busybox ;;
+        mini_httpd) require_root_and mini_httpd ;;
+        go)       require_root_and go ;;
+        python)   require_root_and /usr/bin/python3 ;;
         *) echo "unknown server $1" >&2; exit 2 ;;
     esac
 }
