@@ -4,7 +4,7 @@
 // bytes apart in memory; and a record written the way vokt.cgi writes it,
 // from entries made out of the input, must read back exactly, as must one
 // written the way older versions wrote it, within their rule's reach.
-#include "dumpleser.h"
+#include "intern/aufzeichnung.h"
 #include "model.h"
 
 #include <cstddef>
@@ -15,6 +15,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 #include <vector>
+
+using namespace vokt::intern;
 
 namespace {
 

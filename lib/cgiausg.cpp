@@ -1,6 +1,6 @@
 #include "cgiausg.h"
 
-#include "bytemaske.h"
+#include "intern/bytemaske.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -11,6 +11,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
+
+using namespace vokt::intern;
 
 void html_kopf(const char *titel)
 {

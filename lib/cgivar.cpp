@@ -1,10 +1,10 @@
 #include "cgivar.h"
 
-#include "bytemaske.h"
 #include "cgiausg.h"
-#include "dumpdatei.h"
-#include "inhalt.h"
-#include "nutzerdb.h"
+#include "intern/bytemaske.h"
+#include "intern/dumpdatei.h"
+#include "intern/inhalt.h"
+#include "intern/nutzerdb.h"
 
 #include <array>
 #include <cerrno>
@@ -15,6 +15,8 @@
 #include <cstring>
 #include <strings.h>
 #include <unistd.h>
+
+using namespace vokt::intern;
 
 namespace {
 

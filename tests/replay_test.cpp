@@ -2,7 +2,7 @@
 // vokt-replay, including records that no server writes: every one gives its
 // defined result.
 #include "curlbefehl.h"
-#include "dumpleser.h"
+#include "intern/aufzeichnung.h"
 #include "shellwort.h"
 
 #include <cerrno>
@@ -14,6 +14,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+using namespace vokt::intern;
 
 namespace {
 

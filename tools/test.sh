@@ -45,9 +45,9 @@ cmake --build build-fuzz -j"$jobs"
 # == static checks: the layout of .clang-format and the checks of
 # .clang-tidy over the library and the fuzz targets.
 echo "== clang-format and clang-tidy"
-clang-format-14 --dry-run -Werror lib/*.cpp lib/*.h fuzz/*.cpp fuzz/*.h
+clang-format-14 --dry-run -Werror lib/*.cpp lib/*.h lib/intern/*.cpp lib/intern/*.h vokt/*.cpp vokt/*.h fuzz/*.cpp fuzz/*.h
 cmake -B build-tidy -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DVOKT_TESTS=OFF
-clang-tidy-14 -p build-tidy --quiet lib/*.cpp
+clang-tidy-14 -p build-tidy --quiet lib/*.cpp lib/intern/*.cpp vokt/*.cpp
 cmake -S fuzz -B build-fuzz -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 clang-tidy-14 -p build-fuzz --quiet fuzz/*.cpp
 

@@ -2,7 +2,7 @@
 // into any CGI program as a web server would have started it, or as a curl
 // command that sends it to a web server again.
 #include "curlbefehl.h"
-#include "dumpleser.h"
+#include "intern/aufzeichnung.h"
 #include "shellwort.h"
 
 #include <algorithm>
@@ -21,6 +21,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+using namespace vokt::intern;
 
 namespace {
 

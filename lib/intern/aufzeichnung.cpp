@@ -1,4 +1,4 @@
-#include "dumpleser.h"
+#include "aufzeichnung.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,6 +6,8 @@
 #include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
+
+namespace vokt::intern {
 
 namespace {
 
@@ -246,3 +248,5 @@ std::optional<std::string_view> Aufzeichnung::wert(std::string_view name) const
     }
     return std::nullopt;
 }
+
+} // namespace vokt::intern

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace vokt::intern {
+
 int verlauf_oeffnen(const char *pfad)
 {
     std::size_t size = std::strlen(pfad) + sizeof ".d";
@@ -99,3 +101,5 @@ void verlauf_kuerzen(int verzeichnis)
     std::free(namen);
     closedir(d);
 }
+
+} // namespace vokt::intern

@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace vokt::intern {
+
 char *dumppfad(int euid, const char *home, int nobody)
 {
     if (home != nullptr && euid != nobody) {
@@ -333,3 +335,5 @@ void Dumpdatei::schliesse()
     std::free(pfad_);
     pfad_ = nullptr;
 }
+
+} // namespace vokt::intern

@@ -6,6 +6,8 @@
 
 #include <sys/types.h>
 
+namespace vokt::intern {
+
 // A copy of uid's home directory that the caller owns.  Null with
 // *fehlernummer 0: the account database has no such user; null with an
 // error number: the database could not be read.
@@ -24,5 +26,7 @@
 // disposition the program had.  getent itself also dies with this process
 // (SIGKILL included).  Not for concurrent use from several threads.
 char *heimverzeichnis(uid_t uid, int *fehlernummer);
+
+} // namespace vokt::intern
 
 #endif

@@ -26,8 +26,8 @@
 // Nothing in a record is trusted: an entry can hold zero bytes, which no
 // process environment can carry: it is cut at its first zero byte, takes no
 // continuation after that, and the reader says so.
-#ifndef VOKT_DUMPLESER_H
-#define VOKT_DUMPLESER_H
+#ifndef VOKT_AUFZEICHNUNG_H
+#define VOKT_AUFZEICHNUNG_H
 
 #include <cstddef>
 #include <cstdint>
@@ -35,6 +35,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace vokt::intern {
 
 // The most bytes that the entries part of a record file may take, its '*'
 // line included: a larger one is no record (a server's environment is far
@@ -118,5 +120,7 @@ bool ist_ladervariable(std::string_view name);
 // Whether a line is the content-length line ('*', an optional '-', one or
 // more digits); *zahl gets the number, saturated.
 bool ist_laengenzeile(std::string_view zeile, long long *zahl);
+
+} // namespace vokt::intern
 
 #endif

@@ -11,6 +11,8 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+
+namespace vokt::intern {
 #endif
 
 // Bit i is set when p[i] is one of Zeichen, i < 64.  All 64 bytes at p
@@ -68,5 +70,7 @@ template <bool Plus> inline void kopiere16(char *nach, const char *von, std::siz
         nach[i] = Plus && von[i] == '+' ? ' ' : von[i];
 #endif
 }
+
+} // namespace vokt::intern
 
 #endif

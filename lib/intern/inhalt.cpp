@@ -9,6 +9,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+namespace vokt::intern {
+
 namespace {
 
 // The first piece is at most this large; the buffer then doubles with what
@@ -114,3 +116,5 @@ void verwirf_inhalt(std::size_t soll, bool bis_ende, Dumpdatei *dump)
         kam += static_cast<std::size_t>(r);
     }
 }
+
+} // namespace vokt::intern

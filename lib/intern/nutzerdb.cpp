@@ -14,6 +14,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+namespace vokt::intern {
+
 namespace {
 
 const char NSSWITCH[] = "/etc/nsswitch.conf";
@@ -278,7 +280,8 @@ struct sigaction vorherige[3];
 // Kills getent's group, then hands the signal on to the program's own
 // disposition: by default it ends the process when this handler returns.
 // Async-signal-safe calls only.
-extern "C" void beim_ende(int sig)
+extern "C" {
+static void beim_ende(int sig)
 {
     int gerettet = errno;
     if (laufende_gruppe > 0)
@@ -289,6 +292,7 @@ extern "C" void beim_ende(int sig)
     raise(sig);
     errno = gerettet;
 }
+} // extern "C"
 
 sigset_t endsignale()
 {
@@ -539,3 +543,5 @@ char *heimverzeichnis(uid_t uid, int *fehlernummer)
         home = aus_getent(uid, fehlernummer);
     return home;
 }
+
+} // namespace vokt::intern

@@ -7,6 +7,8 @@
 
 #include <cstddef>
 
+namespace vokt::intern {
+
 constexpr int VERLAUF_ANZAHL = 100;
 
 // The history directory of the dump path, opened; -1 when there is none,
@@ -19,5 +21,7 @@ void verlauf_name(char *name, std::size_t size);
 // Removes the oldest records beyond the newest VERLAUF_ANZAHL.  Only names
 // of the history's own form are touched.
 void verlauf_kuerzen(int verzeichnis);
+
+} // namespace vokt::intern
 
 #endif

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 
+namespace vokt::intern {
+
 // "<home>/cgidump" when home is known and euid is not nobody, else
 // "/tmp/cgidump<euid>"; at full length, as a text the caller frees.
 char *dumppfad(int euid, const char *home, int nobody);
@@ -73,5 +75,7 @@ private:
     std::size_t voll_ = 0;
     char puffer_[16 * 1024];
 };
+
+} // namespace vokt::intern
 
 #endif

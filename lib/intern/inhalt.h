@@ -6,6 +6,8 @@
 
 #include <cstddef>
 
+namespace vokt::intern {
+
 class Dumpdatei;
 
 struct Inhalt {
@@ -25,5 +27,7 @@ Inhalt lies_inhalt(std::size_t soll, bool bis_ende, Dumpdatei &dump);
 // INT_MAX bytes), into the dump when one is given, and drops them.  Stops
 // early when no byte arrives for a second and a half.
 void verwirf_inhalt(std::size_t soll, bool bis_ende, Dumpdatei *dump);
+
+} // namespace vokt::intern
 
 #endif

@@ -1,0 +1,31 @@
+# cmake -DLD=ld -DOBJCOPY=objcopy -DNM=nm -DAUS=out.o "-DTEILE=a.o;b.o" -P oeffentlich.cmake
+# Links the library's parts into one relocatable object AUS and makes
+# every symbol local that is not part of the public API: the internal
+# parts (namespace vokt::intern), the files' own helpers, and the copies of
+# the C++ library's templates.
+execute_process(COMMAND "${LD}" -r -o "${AUS}" ${TEILE} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "ld -r failed")
+endif()
+execute_process(COMMAND "${NM}" -g --defined-only "${AUS}" OUTPUT_VARIABLE liste RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed")
+endif()
+string(REPLACE "\n" ";" zeilen "${liste}")
+set(behalten "")
+foreach(zeile IN LISTS zeilen)
+  string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] " "" name "${zeile}")
+  if(name STREQUAL "")
+    continue()
+  endif()
+  # The C++ library's templates and the internal namespace stay inside.
+  if(name MATCHES "^_ZN?K?St|^_ZN?K?9__gnu_cxx|^_ZG|^DW\\.ref\\.|4vokt6intern")
+    continue()
+  endif()
+  string(APPEND behalten "${name}\n")
+endforeach()
+file(WRITE "${AUS}.api" "${behalten}")
+execute_process(COMMAND "${OBJCOPY}" "--keep-global-symbols=${AUS}.api" "${AUS}" RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "objcopy failed")
+endif()

@@ -1,0 +1,17 @@
+# vokt_programm(TARGET): links a program of the project as the options
+# say.  Statically by default: a CGI program pays for loading shared
+# libraries on every request, and a static program runs anywhere.  With
+# VOKT_STATIC off, only libstdc++ and libgcc are linked in, as
+# distribution packages build it.  Sanitizer builds link dynamically and
+# get the sanitizer settings built in (tests/sanitizer_options.cpp): the
+# tests run the programs with an exact environment, where ASAN_OPTIONS
+# cannot reach them.
+function(vokt_programm target)
+  if(VOKT_SANITIZE)
+    target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/sanitizer_options.cpp)
+  elseif(VOKT_STATIC)
+    target_link_options(${target} PRIVATE -static)
+  else()
+    target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc)
+  endif()
+endfunction()
