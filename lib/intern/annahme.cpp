@@ -26,12 +26,18 @@ const char TRANSFER_ENCODING[] = "HTTP_TRANSFER_ENCODING=";
 // The user whose dump always goes to /tmp, whatever home it has.
 constexpr int NOBODY = 65534;
 
+// A write to the dump that failed, onto the page and standard error.
+void melde_dumpfehler(const char *datei, int fehlernummer)
+{
+    cgi_error("Datei %s konnte nicht vollst\xE4ndig geschrieben werden: %s", datei, std::strerror(fehlernummer));
+}
+
 struct Zustand {
     int post = 0;
     char *querystring = nullptr;
     int querystringlen = 0;
     Ankuendigung an;
-    Dumpdatei dump;
+    Dumpdatei dump{melde_dumpfehler};
 };
 
 // Like atoi, but a value beyond the int range saturates and says so.

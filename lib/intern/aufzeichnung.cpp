@@ -3,11 +3,30 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <cstring>
 #include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
 
 namespace vokt::intern {
+
+void eintrag_schreiben(const char *eintrag, Senke senke, void *kontext)
+{
+    for (const char *lf; (lf = std::strchr(eintrag, '\n')) != nullptr; eintrag = lf + 1) {
+        senke(kontext, eintrag, static_cast<std::size_t>(lf - eintrag));
+        senke(kontext, "\n\t", 2);
+    }
+    senke(kontext, eintrag, std::strlen(eintrag));
+    senke(kontext, "\n", 1);
+}
+
+void laenge_schreiben(int inhaltlang, Senke senke, void *kontext)
+{
+    char text[32];
+    int n = std::snprintf(text, sizeof text, "*%d\n", inhaltlang);
+    senke(kontext, text, static_cast<std::size_t>(n));
+}
 
 namespace {
 

@@ -1,6 +1,8 @@
-// The record reader beside its writer (dumpdatei): takes a dump file apart
-// into the environment entries, the announced content length and the body
-// bytes that arrived.
+// The record format, written and read here: the writer's side turns the
+// entries and the length into the record's lines (the dump file,
+// dumpdatei.h, puts them and the body into the file); the reader takes a
+// record apart into the environment entries, the announced content length
+// and the body bytes that arrived.
 //
 // A record is every environment entry followed by a line feed, then the
 // line '*' and the content length in decimal (optionally negative), then the
@@ -37,6 +39,20 @@
 #include <vector>
 
 namespace vokt::intern {
+
+// ---- writing -------------------------------------------------------------
+
+// Where the writer's bytes go: n bytes at daten, for kontext.
+using Senke = void (*)(void *kontext, const char *daten, std::size_t n);
+
+// One entry as the record holds it: its text, every line feed in it
+// followed by a tab, then a line feed.
+void eintrag_schreiben(const char *eintrag, Senke senke, void *kontext);
+// The length line: '*', the number in decimal, a line feed.  The body's
+// raw bytes follow it, written as they are.
+void laenge_schreiben(int inhaltlang, Senke senke, void *kontext);
+
+// ---- reading -------------------------------------------------------------
 
 // The most bytes that the entries part of a record file may take, its '*'
 // line included: a larger one is no record (a server's environment is far

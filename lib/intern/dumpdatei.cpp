@@ -1,6 +1,6 @@
 #include "dumpdatei.h"
 
-#include "cgiausg.h"
+#include "aufzeichnung.h"
 #include "verlauf.h"
 
 #include <cerrno>
@@ -215,8 +215,15 @@ void Dumpdatei::melde_verlauf(int fehlernummer)
     if (verlauf_fehler_)
         return;
     verlauf_fehler_ = true;
-    cgi_error("Datei %s.d/%s konnte nicht vollst\xE4ndig geschrieben werden: %s", pfad_ != nullptr ? pfad_ : "",
-              eintrag_, std::strerror(fehlernummer));
+    if (melder_ == nullptr)
+        return;
+    const char *pfad = pfad_ != nullptr ? pfad_ : "";
+    std::size_t size = std::strlen(pfad) + sizeof ".d/" + std::strlen(eintrag_);
+    auto *name = static_cast<char *>(std::malloc(size));
+    if (name != nullptr)
+        std::snprintf(name, size, "%s.d/%s", pfad, eintrag_);
+    melder_(name != nullptr ? name : pfad, fehlernummer);
+    std::free(name);
 }
 
 // The history's copy follows the record; when it cannot, it is removed
@@ -245,8 +252,8 @@ void Dumpdatei::melde_fehler(int fehlernummer)
     if (fehler_)
         return;
     fehler_ = true;
-    cgi_error("Datei %s konnte nicht vollst\xE4ndig geschrieben werden: %s", pfad_ != nullptr ? pfad_ : "",
-              std::strerror(fehlernummer));
+    if (melder_ != nullptr)
+        melder_(pfad_ != nullptr ? pfad_ : "", fehlernummer);
 }
 
 void Dumpdatei::schreibe(const char *daten, std::size_t n)
@@ -288,24 +295,19 @@ void Dumpdatei::an(const char *daten, std::size_t n)
     voll_ += n;
 }
 
-// A line feed inside the entry is written as a line feed and a tab: the
-// reader takes a line that starts with a tab as the entry's continuation,
-// so no value can forge an entry or the length line of its own.
+void Dumpdatei::senke(void *dump, const char *daten, std::size_t n)
+{
+    static_cast<Dumpdatei *>(dump)->an(daten, n);
+}
+
 void Dumpdatei::zeile(const char *text)
 {
-    for (const char *lf; (lf = std::strchr(text, '\n')) != nullptr; text = lf + 1) {
-        an(text, static_cast<std::size_t>(lf - text));
-        an("\n\t", 2);
-    }
-    an(text, std::strlen(text));
-    an("\n", 1);
+    eintrag_schreiben(text, senke, this);
 }
 
 void Dumpdatei::laenge(int inhaltlang)
 {
-    char text[32];
-    int n = std::snprintf(text, sizeof text, "*%d\n", inhaltlang);
-    an(text, static_cast<std::size_t>(n));
+    laenge_schreiben(inhaltlang, senke, this);
 }
 
 void Dumpdatei::roh(const char *daten, std::size_t n)

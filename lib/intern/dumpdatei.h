@@ -12,10 +12,12 @@ namespace vokt::intern {
 // "/tmp/cgidump<euid>"; at full length, as a text the caller frees.
 char *dumppfad(int euid, const char *home, int nobody);
 
-// One record being written.  Entries are gathered in a small buffer; body
-// bytes go to the file at once, so that what arrived is on disk even when
-// the process is killed.  The first failed write (or close) is reported on
-// the page; later writes are dropped and the record counts as incomplete.
+// One record being written, in the format of aufzeichnung.h.  Entries are
+// gathered in a small buffer; body bytes go to the file at once, so that
+// what arrived is on disk even when the process is killed.  The first
+// failed write (or close) of the dump, and of its history entry, is handed
+// to the caller's melder; later writes are dropped and the record counts
+// as incomplete.
 class Dumpdatei {
 public:
     enum Oeffnung {
@@ -24,7 +26,11 @@ public:
         BELEGT,     // a prepared file is locked by another request: no record
     };
 
-    Dumpdatei() = default;
+    // Told the file (the dump, or its history entry) and the error number
+    // of a write that failed: once for each file.
+    using Melder = void (*)(const char *datei, int fehlernummer);
+
+    explicit Dumpdatei(Melder melder) : melder_(melder) {}
     ~Dumpdatei();
     Dumpdatei(const Dumpdatei &) = delete;
     Dumpdatei &operator=(const Dumpdatei &) = delete;
@@ -58,6 +64,7 @@ public:
 
 private:
     void an(const char *daten, std::size_t n);
+    static void senke(void *dump, const char *daten, std::size_t n);
     void schreibe(const char *daten, std::size_t n);
     void melde_fehler(int fehlernummer);
     void melde_verlauf(int fehlernummer);
@@ -65,6 +72,7 @@ private:
     void kopie_anlegen();
     void kopiere(const char *daten, std::size_t n);
 
+    Melder melder_;
     int fd_ = -1;
     int verlauf_ = -1; // the history directory, when there is one
     int kopie_ = -1;   // the history's copy of a record in a prepared file
