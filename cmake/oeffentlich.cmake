@@ -1,8 +1,9 @@
 # cmake -DLD=ld -DOBJCOPY=objcopy -DNM=nm -DAUS=out.o "-DTEILE=a.o;b.o" -P oeffentlich.cmake
-# Links the library's parts into one relocatable object AUS and makes
-# every symbol local that is not part of the public API: the internal
-# parts (namespace vokt::intern), the files' own helpers, and the copies of
-# the C++ library's templates.
+# Links the library's parts into one relocatable object AUS and makes the
+# internal parts' symbols (namespace vokt::intern) local; the files' own
+# helpers are local already.  What stays global is the public API and the
+# C++ library's template instances (weak, in COMDAT groups that the final
+# link merges with the C++ library's own: made local, they would break it).
 execute_process(COMMAND "${LD}" -r -o "${AUS}" ${TEILE} RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "ld -r failed")
@@ -18,8 +19,7 @@ foreach(zeile IN LISTS zeilen)
   if(name STREQUAL "")
     continue()
   endif()
-  # The C++ library's templates and the internal namespace stay inside.
-  if(name MATCHES "^_ZN?K?St|^_ZN?K?9__gnu_cxx|^_ZG|^DW\\.ref\\.|4vokt6intern")
+  if(name MATCHES "4vokt6intern")
     continue()
   endif()
   string(APPEND behalten "${name}\n")

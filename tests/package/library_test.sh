@@ -50,6 +50,37 @@ check "cmake --install puts libcgivar.a and vokt-cgivar.pc into the prefix" \
 check "the three public headers, and only they, in include/vokt" \
     test "$(cd "$prefix/include/vokt" && echo *)" = "cgiausg.h cgivar.h varmap.h"
 
+# -- the archive shows the public API alone, and holds nothing of the
+# other programs: every other symbol is local, so that a caller's own
+# function of the same name as an internal part cannot replace it.
+api_only() {
+    # The C++ library's template instances (weak) are the C++ library's.
+    nm -g --defined-only "$lib" | awk 'NF == 3 && $2 != "W" && $2 != "V" { print $3 }' | c++filt >"$T/nm" &&
+        ! grep -v -E '^(getcgienv|aufspalt|probeausgabe|html_kopf|html_ende|cgi_error|cgi_usererror|html_text|html_text_n|html_text_bis_null|seite_halten|seite_freigeben)\(|^Varmap(::|iter::)' "$T/nm"
+}
+check "nm shows the public API of libcgivar.a alone" api_only || grep -v -E '^(Varmap|getcgienv)' "$T/nm" | head
+# A program with functions of the internal parts' names (the account
+# lookup, the history) links, and the library's own still work: the dump
+# goes to the home that /etc/passwd names, not to "/hijacked".
+cat >"$T/gleichnamig.cpp" <<'CPP'
+#include <vokt/cgivar.h>
+#include <sys/types.h>
+char *heimverzeichnis(uid_t, int *) { static char h[] = "/hijacked"; return h; }
+int verlauf_oeffnen(const char *) { return -1; }
+int annahme(Varmap *, char **, int) { return 7; }
+Varmap tab;
+int main(int, char **, char **env) { return getcgienv(&tab, env, 0) == 7 ? 3 : 0; }
+CPP
+same_names_link() {
+    c++ -std=c++17 -o "$T/gleichnamig" "$T/gleichnamig.cpp" -I"$prefix/include" "$lib" >"$T/gn.log" 2>&1 &&
+        env -i REQUEST_METHOD=GET QUERY_STRING=a=1 "$T/gleichnamig" </dev/null >/dev/null &&
+        nm "$T/gleichnamig" | c++filt >"$T/gn.nm" &&
+        grep -q ' T heimverzeichnis(unsigned int, int\*)$' "$T/gn.nm" &&
+        grep -q ' t vokt::intern::heimverzeichnis(unsigned int, int\*)$' "$T/gn.nm"
+}
+check "a caller's functions named as internal parts link and leave the library working" same_names_link ||
+    cat "$T/gn.log"
+
 # -- find_package(vokt) against the prefix.
 cmake -S "$consumer" -B "$T/fp" -DCMAKE_PREFIX_PATH="$prefix" >"$T/fp.log" 2>&1 &&
     cmake --build "$T/fp" >>"$T/fp.log" 2>&1
