@@ -32,7 +32,7 @@ void melde_dumpfehler(const char *datei, int fehlernummer)
     cgi_error("Datei %s konnte nicht vollst\xE4ndig geschrieben werden: %s", datei, std::strerror(fehlernummer));
 }
 
-struct Zustand {
+struct Anfrage {
     int post = 0;
     char *querystring = nullptr;
     int querystringlen = 0;
@@ -109,9 +109,9 @@ Eintragsart einordnen(char *entry, Ankuendigung &a)
 namespace {
 
 // The page goes out and the process ends; the dump holds what it has.
-[[noreturn]] void beende(Zustand &z)
+[[noreturn]] void beende(Anfrage &anf)
 {
-    z.dump.schliesse();
+    anf.dump.schliesse();
     seite_freigeben();
     std::fflush(stdout);
     std::exit(1);
@@ -128,26 +128,26 @@ void verwirf(const Ankuendigung &a, Dumpdatei *dump)
 // The request ends without a page of its own, but its record is whole:
 // the entries from ab on (those before it are in the dump already), the
 // length line and the body, which is read anyway.
-[[noreturn]] void beende_ohne_inhalt(Zustand &z, char **env, char **ab)
+[[noreturn]] void beende_ohne_inhalt(Anfrage &anf, char **env, char **ab)
 {
     for (char **e = ab; *e != nullptr; ++e)
-        z.dump.zeile(*e);
+        anf.dump.zeile(*e);
     Ankuendigung a;
     for (char **e = env; *e != nullptr; ++e)
         einordnen(*e, a);
-    z.dump.laenge(a.inhaltlang);
-    z.dump.leeren();
-    verwirf(a, &z.dump);
-    beende(z);
+    anf.dump.laenge(a.inhaltlang);
+    anf.dump.leeren();
+    verwirf(a, &anf.dump);
+    beende(anf);
 }
 
-[[noreturn]] void methodenfehler(Zustand &z, char **env, char **e, const char *methode)
+[[noreturn]] void methodenfehler(Anfrage &anf, char **env, char **e, const char *methode)
 {
     std::fputs("Fehler auf HTML_Seite: Zugriffsmethode: ", stdout);
     html_text(methode);
     std::fputs("<p>\n", stdout);
     html_ende();
-    beende_ohne_inhalt(z, env, e + 1);
+    beende_ohne_inhalt(anf, env, e + 1);
 }
 
 void als_variable(Varmap *erg, char *entry)
@@ -161,18 +161,18 @@ void als_variable(Varmap *erg, char *entry)
     erg->insert(entry, gleich + 1);
 }
 
-void klassifiziere(Zustand &z, Varmap *erg, char **env, char **e, int options)
+void klassifiziere(Anfrage &anf, Varmap *erg, char **env, char **e, int options)
 {
     char *entry = *e;
-    switch (einordnen(entry, z.an)) {
-    case Eintragsart::POST: z.post = 1; break;
-    case Eintragsart::GET: z.post = 0; break;
-    case Eintragsart::FALSCHE_METHODE: methodenfehler(z, env, e, wert(entry, 14));
+    switch (einordnen(entry, anf.an)) {
+    case Eintragsart::POST: anf.post = 1; break;
+    case Eintragsart::GET: anf.post = 0; break;
+    case Eintragsart::FALSCHE_METHODE: methodenfehler(anf, env, e, wert(entry, 14));
     case Eintragsart::LAENGE_ZU_GROSS: cgi_usererror("L\xE4nge des Inhalts zu gro\xDF: %s", wert(entry, 14)); break;
     case Eintragsart::LAENGE: break;
     case Eintragsart::ANFRAGE:
-        z.querystring = wert(entry, 12);
-        z.querystringlen = static_cast<int>(std::strlen(z.querystring));
+        anf.querystring = wert(entry, 12);
+        anf.querystringlen = static_cast<int>(std::strlen(anf.querystring));
         break;
     case Eintragsart::ANDERE:
         if (options & GCV_ENVVARS)
@@ -183,7 +183,7 @@ void klassifiziere(Zustand &z, Varmap *erg, char **env, char **e, int options)
 
 // Page head, user line, and the dump file opened; ends the process when
 // nothing at the dump's path can be written.
-void dump_beginnen(Zustand &z, char **env)
+void dump_beginnen(Anfrage &anf, char **env)
 {
     int euid = static_cast<int>(geteuid());
     int fehlernummer = 0;
@@ -197,7 +197,7 @@ void dump_beginnen(Zustand &z, char **env)
     std::fprintf(stdout, "<H2>User-Information</H2>Ich bin effektiv Nutzer %d und pinsele daher in ", euid);
     html_text(zeige);
     std::fputs("<p>\n", stdout);
-    Dumpdatei::Oeffnung o = z.dump.oeffne(filename);
+    Dumpdatei::Oeffnung o = anf.dump.oeffne(filename);
     if (o == Dumpdatei::VERWEIGERT) {
         std::fputs("Datei ", stdout);
         html_text(zeige);
@@ -205,7 +205,7 @@ void dump_beginnen(Zustand &z, char **env)
         html_ende();
         std::free(filename);
         std::free(home);
-        beende_ohne_inhalt(z, env, env);
+        beende_ohne_inhalt(anf, env, env);
     }
     if (o == Dumpdatei::BELEGT)
         cgi_error("Datei %s ist gerade belegt, diese Anfrage wird nicht aufgezeichnet", zeige);
@@ -215,17 +215,17 @@ void dump_beginnen(Zustand &z, char **env)
 
 // The body: read whole (each piece into the dump as it arrives), then the
 // page goes out, then the echo and the decoding.
-void post_inhalt(Zustand &z, Varmap *erg, int options)
+void post_inhalt(Anfrage &anf, Varmap *erg, int options)
 {
     if (options & GCV_DEBUGL1)
-        std::fprintf(stdout, "L\xE4nge des Inhalts:%d\n", z.an.inhaltlang);
+        std::fprintf(stdout, "L\xE4nge des Inhalts:%d\n", anf.an.inhaltlang);
     Inhalt in;
-    bool bis_ende = z.an.bis_ende();
-    if (z.an.inhaltlang < 0)
-        cgi_usererror("Ung\xFCltige L\xE4nge des Inhalts: %d", z.an.inhaltlang);
+    bool bis_ende = anf.an.bis_ende();
+    if (anf.an.inhaltlang < 0)
+        cgi_usererror("Ung\xFCltige L\xE4nge des Inhalts: %d", anf.an.inhaltlang);
     else
-        in = lies_inhalt(bis_ende ? INT_MAX : static_cast<std::size_t>(z.an.inhaltlang), bis_ende, z.dump);
-    z.dump.schliesse();
+        in = lies_inhalt(bis_ende ? INT_MAX : static_cast<std::size_t>(anf.an.inhaltlang), bis_ende, anf.dump);
+    anf.dump.schliesse();
     seite_freigeben();
     if (in.puffer != nullptr) {
         in.puffer[in.hat] = '\0';
@@ -239,11 +239,11 @@ void post_inhalt(Zustand &z, Varmap *erg, int options)
 
 int annahme(Varmap *erg, char **env, int options)
 {
-    Zustand z;
+    Anfrage anf;
     // Nothing of the page may wait on the reader while the body is unread.
     seite_halten();
     if (options & GCV_DUMP)
-        dump_beginnen(z, env);
+        dump_beginnen(anf, env);
     if (options & GCV_DEBUGL2) {
         std::fputs("<H2>Die Environmentvariablen</H2>\n", stdout);
         std::fflush(stdout);
@@ -253,20 +253,20 @@ int annahme(Varmap *erg, char **env, int options)
             html_text(*e);
             std::fputs("<p>\n", stdout);
         }
-        z.dump.zeile(*e);
-        klassifiziere(z, erg, env, e, options);
+        anf.dump.zeile(*e);
+        klassifiziere(anf, erg, env, e, options);
     }
-    z.dump.laenge(z.an.inhaltlang);
-    z.dump.leeren();
-    if (z.post == 1)
-        post_inhalt(z, erg, options);
+    anf.dump.laenge(anf.an.inhaltlang);
+    anf.dump.leeren();
+    if (anf.post == 1)
+        post_inhalt(anf, erg, options);
     else
-        verwirf(z.an, nullptr); // a GET's body is neither shown nor recorded, but the server must not wait
-    z.dump.schliesse();
+        verwirf(anf.an, nullptr); // a GET's body is neither shown nor recorded, but the server must not wait
+    anf.dump.schliesse();
     seite_freigeben();
-    if (z.querystring != nullptr)
-        aufspalt(erg, z.querystring, z.querystringlen);
-    return z.dump.vollstaendig() ? 0 : 1;
+    if (anf.querystring != nullptr)
+        aufspalt(erg, anf.querystring, anf.querystringlen);
+    return anf.dump.vollstaendig() ? 0 : 1;
 }
 
 } // namespace vokt::intern

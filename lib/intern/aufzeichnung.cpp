@@ -143,10 +143,10 @@ bool ist_laengenzeile(std::string_view zeile, long long *zahl)
         return false;
     long long n = 0;
     for (; i < zeile.size(); ++i) {
-        char z = zeile[i];
-        if (z < '0' || z > '9')
+        char c = zeile[i];
+        if (c < '0' || c > '9')
             return false;
-        int ziffer = z - '0';
+        int ziffer = c - '0';
         n = n > (LLONG_MAX - ziffer) / 10 ? LLONG_MAX : n * 10 + ziffer;
     }
     *zahl = negativ ? -n : n;
@@ -204,10 +204,10 @@ bool Aufzeichnung::eintraege_lesen(std::size_t zeile)
     bool mit_gleich = false;
     for (std::size_t ab = 0; ab < kopf.size();) {
         std::size_t weiter = 0;
-        std::string_view z = zeile_ab(kopf, ab, &weiter);
+        std::string_view text = zeile_ab(kopf, ab, &weiter);
         ab = weiter;
-        mit_gleich = mit_gleich || z.find('=') != npos;
-        eintrag(z, neue_form);
+        mit_gleich = mit_gleich || text.find('=') != npos;
+        eintrag(text, neue_form);
     }
     doppelte_suchen();
     return mit_gleich;

@@ -20,7 +20,7 @@ enum class Offen : unsigned char { NICHTS, SPEICHERN, MELDEN };
 
 // The decoding of one call, which can go on piece by piece: its map, how
 // many pairs it stored, and where it stands in the input.  The texts stay
-// in the buffer when ohne_kopie (the map has taken it over).  While still,
+// in the buffer when ohne_kopie (the map has taken it over).  While echo_laeuft,
 // nothing may go onto the page (the body's echo is not through yet): a
 // report stops the decoding instead, and it goes on where it stopped.
 struct Zerlegung {
@@ -32,7 +32,7 @@ struct Zerlegung {
     char *lname;      // the last name, set by '='
     const char *ende; // end of the input
     int paare = 0;
-    bool still = false;
+    bool echo_laeuft = false;
     bool fertig = false;
     Offen offen = Offen::NICHTS;
     bool offen_am_ende = false; // the open pair is the input's last one
@@ -40,24 +40,24 @@ struct Zerlegung {
 
 // Stores one decoded pair unless the call has stored its share already;
 // the first pair beyond it is reported.  False: decode no further for now.
-bool speichere(Zerlegung &z, char *name, char *wert)
+bool speichere(Zerlegung &zer, char *name, char *wert)
 {
-    if (z.paare == MAXPAARE) {
-        if (z.still) {
-            z.offen = Offen::SPEICHERN;
+    if (zer.paare == MAXPAARE) {
+        if (zer.echo_laeuft) {
+            zer.offen = Offen::SPEICHERN;
             return false;
         }
         cgi_usererror("Zu viele Formularvariablen, nur die ersten %d wurden \xFC"
                       "bernommen",
                       MAXPAARE);
-        z.fertig = true;
+        zer.fertig = true;
         return false;
     }
-    ++z.paare;
-    int r = z.ohne_kopie ? z.erg->insert_ohne_kopie(name, wert) : z.erg->insert(name, wert);
+    ++zer.paare;
+    int r = zer.ohne_kopie ? zer.erg->insert_ohne_kopie(name, wert) : zer.erg->insert(name, wert);
     if (r < 0) {
-        if (z.still) {
-            z.offen = Offen::MELDEN;
+        if (zer.echo_laeuft) {
+            zer.offen = Offen::MELDEN;
             return false;
         }
         cgi_error("Nicht genug Speicher f\xFCr die Variable %s", name);
@@ -68,36 +68,36 @@ bool speichere(Zerlegung &z, char *name, char *wert)
 // hex() of every byte, looked up rather than computed.
 constexpr auto HEXWERT = [] {
     std::array<char, 256> t{};
-    for (int z = 0; z < 256; ++z)
-        t[static_cast<std::size_t>(z)] = hex(static_cast<char>(z));
+    for (int b = 0; b < 256; ++b)
+        t[static_cast<std::size_t>(b)] = hex(static_cast<char>(b));
     return t;
 }();
 
-// The byte at z.l, one of % = &: decoded, and what it ends stored.  False
+// The byte at zer.l, one of % = &: decoded, and what it ends stored.  False
 // when the decoding stops there.
-bool sonderzeichen(Zerlegung &z)
+bool sonderzeichen(Zerlegung &zer)
 {
-    char *l = z.l;
+    char *l = zer.l;
     char c = *l;
     if (c == '%') {
         // Digits missing at the end of the input count as '0'.
-        std::ptrdiff_t rest = z.ende - l - 1;
+        std::ptrdiff_t rest = zer.ende - l - 1;
         char hoch = rest >= 1 ? HEXWERT[static_cast<unsigned char>(l[1])] : 0;
         char tief = rest >= 2 ? HEXWERT[static_cast<unsigned char>(l[2])] : 0;
-        *z.s++ = static_cast<char>(hoch * 16 + tief);
-        z.l += rest >= 2 ? 3 : rest + 1;
+        *zer.s++ = static_cast<char>(hoch * 16 + tief);
+        zer.l += rest >= 2 ? 3 : rest + 1;
         return true;
     }
-    *z.s++ = '\0'; // may be where c was
-    ++z.l;
+    *zer.s++ = '\0'; // may be where c was
+    ++zer.l;
     if (c == '=') {
-        z.lname = z.m;
-        z.m = z.s;
+        zer.lname = zer.m;
+        zer.m = zer.s;
         return true;
     }
-    if (!speichere(z, z.lname, z.m))
+    if (!speichere(zer, zer.lname, zer.m))
         return false;
-    z.m = z.s;
+    zer.m = zer.s;
     return true;
 }
 
@@ -119,15 +119,15 @@ bool sonderzeichen(Zerlegung &z)
 // Decodes 64-byte blocks while a block and the 16 bytes after it lie
 // before grenze: what the decoder reads and writes stays below grenze, and
 // an escape in a block has both its digits.  The positions stay in
-// registers here; z is written only where a pair ends.  The bytes are
+// registers here; zer is written only where a pair ends.  The bytes are
 // handled here as sonderzeichen does, without its checks for the input's
 // end: calling it instead measured 7 % slower on escape-dense bodies.
-void bloecke(Zerlegung &z, const char *grenze)
+void bloecke(Zerlegung &zer, const char *grenze)
 {
-    if (z.fertig || z.offen != Offen::NICHTS)
+    if (zer.fertig || zer.offen != Offen::NICHTS)
         return;
-    char *l = z.l;
-    char *s = z.s;
+    char *l = zer.l;
+    char *s = zer.s;
     while (grenze - l >= 64 + 16) {
         char *b = l;
         std::uint64_t maske = maske64<'%', '=', '&'>(b);
@@ -146,65 +146,65 @@ void bloecke(Zerlegung &z, const char *grenze)
             *s++ = '\0'; // may be where c was
             ++l;
             if (c == '=') {
-                z.lname = z.m;
-                z.m = s;
+                zer.lname = zer.m;
+                zer.m = s;
                 continue;
             }
-            z.l = l;
-            z.s = s;
-            if (!speichere(z, z.lname, z.m))
+            zer.l = l;
+            zer.s = s;
+            if (!speichere(zer, zer.lname, zer.m))
                 return;
-            z.m = s;
+            zer.m = s;
         }
         if (l < b + 64)
             klartext(s, l, static_cast<std::size_t>(b + 64 - l));
     }
-    z.l = l;
-    z.s = s;
+    zer.l = l;
+    zer.s = s;
 }
 
 // The rest up to grenze, byte by byte.
-void bytes(Zerlegung &z, const char *grenze)
+void bytes(Zerlegung &zer, const char *grenze)
 {
-    while (!z.fertig && z.offen == Offen::NICHTS && z.l < grenze) {
-        char c = *z.l;
+    while (!zer.fertig && zer.offen == Offen::NICHTS && zer.l < grenze) {
+        char c = *zer.l;
         if (c == '%' || c == '=' || c == '&') {
-            if (!sonderzeichen(z))
+            if (!sonderzeichen(zer))
                 return;
         } else {
-            *z.s++ = c == '+' ? ' ' : c;
-            ++z.l;
+            *zer.s++ = c == '+' ? ' ' : c;
+            ++zer.l;
         }
     }
 }
 
 // What a stop left open, done now that the page may be written.
-void nachholen(Zerlegung &z)
+void nachholen(Zerlegung &zer)
 {
-    Offen was = z.offen;
-    z.offen = Offen::NICHTS;
+    Offen was = zer.offen;
+    zer.offen = Offen::NICHTS;
     if (was == Offen::MELDEN)
-        cgi_error("Nicht genug Speicher f\xFCr die Variable %s", z.lname);
-    else if (was == Offen::SPEICHERN && !speichere(z, z.lname, z.m))
+        cgi_error("Nicht genug Speicher f\xFCr die Variable %s", zer.lname);
+    else if (was == Offen::SPEICHERN && !speichere(zer, zer.lname, zer.m))
         return;
-    if (z.offen_am_ende)
-        z.fertig = true;
-    z.m = z.s;
+    if (zer.offen_am_ende)
+        zer.fertig = true;
+    zer.m = zer.s;
 }
 
 // Decodes the input before grenze; at the input's end, the last pair is
 // stored too and the decoding is done.
-void zerlege_bis(Zerlegung &z, const char *grenze)
+void zerlege_bis(Zerlegung &zer, const char *grenze)
 {
-    if (!z.still && z.offen != Offen::NICHTS)
-        nachholen(z);
-    bloecke(z, grenze);
-    bytes(z, grenze);
-    if (grenze == z.ende && z.l == z.ende && !z.fertig && z.offen == Offen::NICHTS) {
-        *z.s = '\0';
-        z.offen_am_ende = true;
-        if (speichere(z, z.lname, z.m))
-            z.fertig = true;
+    if (!zer.echo_laeuft && zer.offen != Offen::NICHTS)
+        nachholen(zer);
+    bloecke(zer, grenze);
+    bytes(zer, grenze);
+    if (grenze == zer.ende && zer.l == zer.ende && !zer.fertig && zer.offen == Offen::NICHTS) {
+        *zer.s = '\0';
+        zer.offen_am_ende = true;
+        if (speichere(zer, zer.lname, zer.m))
+            zer.fertig = true;
     }
 }
 
@@ -215,7 +215,7 @@ Zerlegung beginne(Varmap *erg, char *puffer, int inhaltlang, bool ohne_kopie)
     return Zerlegung{erg, ohne_kopie, puffer, puffer, puffer, leer, puffer + inhaltlang};
 }
 
-// The body's echo, piece by piece, each piece decoded while it is still in
+// The body's echo, piece by piece, each piece decoded while it is echo_laeuft in
 // the cache.  The decoder stays a margin behind the echo: it changes the
 // bytes it has passed, and a vector copy a little beyond them.
 #ifndef VOKT_STUECK
@@ -225,10 +225,10 @@ constexpr std::size_t STUECK = VOKT_STUECK;
 constexpr std::size_t RAND = 128;
 static_assert(STUECK > 2 * RAND);
 
-void zeige_und_zerlege(Zerlegung &z, char *puffer, std::size_t hat)
+void zeige_und_zerlege(Zerlegung &zer, char *puffer, std::size_t hat)
 {
     std::fputs("<PRE>", stdout);
-    z.still = true;
+    zer.echo_laeuft = true;
     for (std::size_t ab = 0; ab < hat;) {
         std::size_t n = hat - ab < STUECK ? hat - ab : STUECK;
         // The echo ends at a zero byte, as the text would.
@@ -236,10 +236,10 @@ void zeige_und_zerlege(Zerlegung &z, char *puffer, std::size_t hat)
             break;
         ab += n;
         if (ab < hat && ab > RAND)
-            zerlege_bis(z, puffer + ab - RAND);
+            zerlege_bis(zer, puffer + ab - RAND);
     }
     std::fputs("</PRE>\n", stdout);
-    z.still = false;
+    zer.echo_laeuft = false;
 }
 
 } // namespace
@@ -250,11 +250,11 @@ void zeige_und_zerlege(Zerlegung &z, char *puffer, std::size_t hat)
 void inhalt_zerlegen(Varmap *erg, char *puffer, std::size_t hat, bool zeigen)
 {
     bool uebernommen = erg->uebernimm(puffer);
-    Zerlegung z = beginne(erg, puffer, static_cast<int>(hat), uebernommen);
+    Zerlegung zer = beginne(erg, puffer, static_cast<int>(hat), uebernommen);
     if (zeigen)
-        zeige_und_zerlege(z, puffer, hat);
+        zeige_und_zerlege(zer, puffer, hat);
     if (hat > 0)
-        zerlege_bis(z, z.ende);
+        zerlege_bis(zer, zer.ende);
     if (!uebernommen)
         std::free(puffer);
 }
@@ -263,8 +263,8 @@ int zerlege(Varmap *erg, char *puffer, int inhaltlang)
 {
     if (inhaltlang <= 0)
         return -1;
-    Zerlegung z = beginne(erg, puffer, inhaltlang, false);
-    zerlege_bis(z, z.ende);
+    Zerlegung zer = beginne(erg, puffer, inhaltlang, false);
+    zerlege_bis(zer, zer.ende);
     return 0;
 }
 
