@@ -98,6 +98,9 @@ post_env 1024 >/tmp/in/env.post1k
   for i in $(seq 28 100); do echo "HTTP_X_ZUSATZ_$i=Wert Nummer $i"; done
 } >/tmp/in/env.env100
 progs=("floor=$floor" "static=$vokt" "dynamic=$dyn")
+# VOKT_BENCH_BEFORE: another build of vokt.cgi measured in the same rounds
+# (label "before"), for a change's before and after side by side.
+[ -n "${VOKT_BENCH_BEFORE:-}" ] && progs+=("before=$VOKT_BENCH_BEFORE")
 measure req:get 2000 /tmp/in/env.get /tmp/in/empty "${progs[@]}"
 measure req:post1k 2000 /tmp/in/env.post1k /tmp/in/post1k "${progs[@]}"
 measure req:env100 2000 /tmp/in/env.env100 /tmp/in/empty "${progs[@]}"
