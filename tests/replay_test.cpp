@@ -1,7 +1,7 @@
 // The record reader, the shell quoting and the pieces of the curl command of
 // vokt-replay, including records that no server writes: every one gives its
 // defined result.
-#include "curlbefehl.h"
+#include "curl.h"
 #include "intern/aufzeichnung.h"
 #include "shellwort.h"
 
