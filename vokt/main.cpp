@@ -1,7 +1,8 @@
 // vokt-replay: replays a request that vokt.cgi recorded in its dump file,
 // into any CGI program as a web server would have started it, or as a curl
 // command that sends it to a web server again.  Here: its options and
-// usage, and which way of replaying they choose.
+// usage, the way of replaying they choose, and what --body and --curl
+// write out.
 #include "aufzeichnungsdatei.h"
 #include "curl.h"
 #include "lauf.h"
@@ -12,8 +13,6 @@
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <unistd.h>
-#include <vector>
 
 using namespace vokt::intern;
 
