@@ -1,7 +1,7 @@
-// The record reader, the shell quoting and the pieces of the curl command of
-// vokt-replay, including records that no server writes: every one gives its
-// defined result.
-#include "curlbefehl.h"
+// The record reader, the shell quoting and the curl command of vokt-replay,
+// including records that no server writes: every one gives its defined
+// result.
+#include "curl.h"
 #include "intern/aufzeichnung.h"
 #include "shellwort.h"
 
@@ -322,6 +322,105 @@ TEST(CurlCommand, EveryByteBoundForTheRequestLineOrAHeaderIsChecked)
         EXPECT_EQ(ist_token(f.text), f.token) << f.text;
         EXPECT_EQ(ist_kopfwert(f.text), f.kopfwert) << f.text;
         EXPECT_EQ(ist_host(f.text), f.host) << f.text;
+    }
+}
+
+// curl's own headers, which a record without them leaves out; with a body
+// Content-Type and Expect too.
+const std::string OHNE = " -H 'User-Agent:' -H 'Accept:'";
+const std::string OHNE_MIT_INHALT = OHNE + " -H 'Content-Type:' -H 'Expect:'";
+const std::string NACH_H = " --url 'http://h' --request-target '/'\n";
+const std::string GROSS = "REQUEST_METHOD=POST\nHTTP_HOST=h\n*65537\n" + std::string(65537, 'x');
+
+// curl_befehl()'s result as one text: a refusal with its status, the
+// command, each note after "note: ".
+std::string als_text(const CurlErgebnis &e)
+{
+    std::string t = e.befehl;
+    if (e.status != 0 || !e.verweigert.empty())
+        t = "refused (" + std::to_string(e.status) + "): " + e.verweigert + "\n" + t;
+    for (const std::string &h : e.hinweise)
+        t += "note: " + h + "\n";
+    return t;
+}
+
+TEST(CurlCommand, ARecordGivesOneCommandAndItsNotesOrARefusal)
+{
+    struct Fall {
+        std::string aufzeichnung, erwartet;
+        const char *url = nullptr, *inhaltsdatei = nullptr;
+    };
+    const std::string ohne_kopf = "left out the header ";
+    const std::string steuerzeichen = ", whose value holds a line break or another control byte\n";
+    const Fall faelle[] = {
+        {"REQUEST_METHOD=G\xC3\\T\nHTTP_HOST=h\n*0\n",
+         "refused (2): the method is no HTTP token (\"G\\xC3\\x5CT\"), it would break the request line: refused\n"},
+        {GROSS, "refused (2): the body has 65537 bytes, more than the 65536 a command holds (--body-file FILE writes "
+                "it to a file that the command reads): refused\n"},
+        {GROSS,
+         "curl -sS -g" + OHNE_MIT_INHALT + " --url 'http://h' --request-target '/' --data-binary @'/k o'\\''p'\n",
+         nullptr, "/k o'p"},
+        {"REQUEST_METHOD=POST\nHTTP_HOST=h\n*65536\n" + std::string(65536, 'x'),
+         "printf '" + std::string(65536, 'x') + "' | curl -sS -g" + OHNE_MIT_INHALT +
+             " --url 'http://h' --request-target '/' --data-binary @-\n"},
+        // Names restored, values checked and quoted, the last of a name.
+        {"REQUEST_METHOD=GET\nHTTP_HOST=h\nHTTP_ACCEPT_LANGUAGE=de\nHTTP_X_LEER=\nHTTP_X_BAD=a\x01z\nHTTP_X_LF=a\n\tb\n"
+         "HTTP_BAD(NAME=1\nHTTP_\xC3\x9C=1\nHTTP_X=1\nHTTP_X=2\nHTTP_CONTENT_LENGTH=5\nHTTP_TRANSFER_ENCODING=c\n*0\n",
+         "curl -sS -g -H 'Accept-Language: de' -H 'X-Leer;' -H 'X: 2'" + OHNE + NACH_H + "note: " + ohne_kopf +
+             "X-Bad" + steuerzeichen + "note: " + ohne_kopf + "X-Lf" + steuerzeichen +
+             "note: left out HTTP_BAD(NAME, which is no header name\n"
+             "note: left out HTTP_\\xC3\\x9C, which is no header name\n"},
+        {"HTTP_HOST=h\nHTTP_X=$(id) 'q'\tz\n*0\n", "curl -sS -g -H 'X: $(id) '\\''q'\\''\tz'" + OHNE + NACH_H},
+        {"REQUEST_METHOD=POST\nHTTP_USER_AGENT=ua\nHTTP_ACCEPT=*/*\nCONTENT_TYPE=text/plain\nHTTP_CONTENT_TYPE=x\n"
+         "HTTP_EXPECT=100-continue\nHTTP_HOST=h\n*4\n-a'%",
+         "printf '\\055a\\047%%' | curl -sS -g -H 'User-Agent: ua' -H 'Accept: */*' -H 'Content-Type: text/plain' "
+         "-H 'Expect: 100-continue' --url 'http://h' --request-target '/' --data-binary @-\n"},
+        {"REQUEST_METHOD=POST\nHTTP_CONTENT_TYPE=a/b\nHTTP_HOST=h\n*0\n",
+         "curl -sS -g -H 'Content-Type: a/b'" + OHNE +
+             " -H 'Expect:' --url 'http://h' --request-target '/' "
+             "--data-binary ''\n"},
+        {"REQUEST_METHOD=POST\nHTTP_HOST=h\n*0\n",
+         "curl -sS -g" + OHNE_MIT_INHALT + " --url 'http://h' --request-target '/' --data-binary @'k'\n", nullptr, "k"},
+        {"REQUEST_METHOD=HEAD\nHTTP_HOST=h\n*0\n", "curl -sS -g --head" + OHNE + NACH_H},
+        {"REQUEST_METHOD=HEAD\nHTTP_HOST=h\n*1\nz", "printf 'z' | curl -sS -g -X 'HEAD'" + OHNE_MIT_INHALT +
+                                                        " --url 'http://h' --request-target '/' --data-binary @-\n"},
+        // A refused method's record: no '*' line, no body.
+        {"REQUEST_METHOD=DELETE\nHTTP_HOST=h\n", "curl -sS -g -X 'DELETE'" + OHNE + NACH_H, nullptr, "k"},
+        // The host: HTTP_HOST, else SERVER_NAME and a port that is not the
+        // scheme's, else localhost; --url without its trailing slashes.
+        {"HTTPS=on\nSERVER_NAME=s\nSERVER_PORT=443\n*0\n",
+         "curl -sS -g" + OHNE + " --url 'https://s' --request-target '/'\n"},
+        {"HTTPS=1\nHTTP_HOST=[::1]:8443\n*0\n",
+         "curl -sS -g" + OHNE + " --url 'https://[::1]:8443' --request-target '/'\n"},
+        {"HTTPS=off\nHTTP_HOST=a/b\nSERVER_NAME=s\nSERVER_PORT=443\n*0\n",
+         "curl -sS -g" + OHNE + " --url 'http://s:443' --request-target '/'\n"},
+        {"SERVER_NAME=s\nSERVER_PORT=8 0\n*0\n", "curl -sS -g" + OHNE + " --url 'http://s' --request-target '/'\n"},
+        {"HTTP_HOST=a b\nSERVER_NAME=\n*0\n",
+         "curl -sS -g" + OHNE +
+             " --url 'http://localhost' --request-target '/'\n"
+             "note: the record names no host, localhost is taken (--url BASE chooses one)\n"},
+        {"HTTP_HOST=a b\n*0\n", "curl -sS -g" + OHNE + " --url 'https://x:1' --request-target '/'\n", "https://x:1//"},
+        // The request target: REQUEST_URI, else put together; bytes that
+        // would break the request line as %XX.
+        {"HTTP_HOST=h\nREQUEST_URI=/a b\x7F\tc?d\n*0\n",
+         "curl -sS -g" + OHNE +
+             " --url 'http://h' --request-target '/a%20b%7F%09c?d'\n"
+             "note: the request target holds blanks or control bytes; they are sent as %XX\n"},
+        {"HTTP_HOST=h\nREQUEST_URI=\nSCRIPT_NAME=/s\nPATH_INFO=/p\nQUERY_STRING=x=1\n*0\n",
+         "curl -sS -g" + OHNE + " --url 'http://h' --request-target '/s/p?x=1'\n"},
+        {"HTTP_HOST=h\nSCRIPT_NAME=/s\nQUERY_STRING=\n*0\n",
+         "curl -sS -g" + OHNE + " --url 'http://h' --request-target '/s'\n"},
+    };
+    for (const Fall &f : faelle) {
+        std::string fall = f.aufzeichnung.substr(0, 60);
+        Aufzeichnung a;
+        ASSERT_TRUE(a.zerlegen(f.aufzeichnung)) << fall;
+        CurlWahl w{f.url, f.inhaltsdatei, f.inhaltsdatei != nullptr ? "" : a.inhalt()};
+        EXPECT_EQ(als_text(curl_befehl(a, w)), f.erwartet) << fall;
+        // The caller asks before it reads the body.
+        std::string verweigert = curl_verweigert(a, CurlWahl{f.url, f.inhaltsdatei, {}});
+        EXPECT_EQ(f.erwartet.starts_with("refused"), !verweigert.empty()) << fall;
+        EXPECT_NE(f.erwartet.find(verweigert), std::string::npos) << fall;
     }
 }
 

@@ -1,0 +1,143 @@
+#include "aufzeichnungsdatei.h"
+#include "meldung.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace vokt::intern;
+
+namespace {
+
+// Opens the record without waiting (a FIFO would block until a writer
+// came) and refuses anything but a regular file.  The descriptor, or -1
+// after a message.
+int oeffnen(const char *datei, std::uint64_t *groesse)
+{
+    int fd = open(datei, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        meldung("%s: %s", datei, std::strerror(errno));
+    } else if (S_ISDIR(st.st_mode)) {
+        meldung("%s: %s", datei, std::strerror(EISDIR));
+    } else if (!S_ISREG(st.st_mode)) {
+        meldung("%s: not a regular file (a FIFO, a device or a socket): refused", datei);
+    } else {
+        *groesse = static_cast<std::uint64_t>(st.st_size);
+        return fd;
+    }
+    if (fd >= 0)
+        close(fd);
+    return -1;
+}
+
+// Up to n bytes of the file at offset ab: how many came, 0 with errno
+// ENODATA when the file ends there (it got shorter while it was read), -1
+// with errno set when reading failed.
+ssize_t lesen_bei(int fd, char *puffer, std::size_t n, std::uint64_t ab)
+{
+    ssize_t r;
+    while ((r = pread(fd, puffer, n, static_cast<off_t>(ab))) < 0 && errno == EINTR) {
+    }
+    if (r == 0)
+        errno = ENODATA;
+    return r;
+}
+
+} // namespace
+
+int laden(const char *datei, Aufzeichnung &a)
+{
+    std::uint64_t groesse = 0;
+    int fd = oeffnen(datei, &groesse);
+    if (fd < 0)
+        return -1;
+    switch (a.kopf_lesen(fd, groesse)) {
+    case Aufzeichnung::GELESEN: return fd;
+    case Aufzeichnung::FEHLER: meldung("%s: %s", datei, std::strerror(errno)); break;
+    case Aufzeichnung::KEIN_DUMP: meldung("%s: no record (no line with '=' before the '*' line)", datei); break;
+    case Aufzeichnung::ZU_GROSS:
+        meldung("%s: no record (no '*' line within its first %zu MiB)", datei, KOPF_HOECHSTENS >> 20);
+        break;
+    }
+    close(fd);
+    return -1;
+}
+
+void lesehinweise(const char *datei, const Aufzeichnung &a)
+{
+    if (a.alte_regel())
+        meldung("%s: lines without '=' were read as parts of the entry before them (a record of an older "
+                "vokt.cgi; such a record's lines can be forged)",
+                datei);
+    for (const std::string &name : a.doppelt())
+        meldung("%s: %s appears more than once; the replay uses the last one", datei, sichtbar(name).c_str());
+    if (a.mit_nullbyte() > 0)
+        meldung("%s: %zu entries hold a zero byte and are cut there", datei, a.mit_nullbyte());
+    if (!a.mit_laenge()) {
+        meldung("%s: no '*' line (the request was refused before its body was read): no body", datei);
+        return;
+    }
+    long long soll = a.angesagt() < 0 ? 0 : a.angesagt();
+    auto hat = static_cast<long long>(a.inhaltlaenge());
+    if (hat < soll)
+        meldung("%s: the body arrived short: %lld of %lld announced bytes", datei, hat, soll);
+    else if (hat > soll)
+        meldung("%s: the body has %lld bytes, more than the %lld announced (a chunked upload?)", datei, hat, soll);
+}
+
+bool kopieren(int quelle, const Aufzeichnung &a, int nach)
+{
+    static char puffer[64 * 1024];
+    std::uint64_t ab = a.inhalt_ab();
+    for (std::uint64_t rest = a.inhaltlaenge(); rest > 0;) {
+        ssize_t n =
+            lesen_bei(quelle, puffer, static_cast<std::size_t>(std::min<std::uint64_t>(rest, sizeof puffer)), ab);
+        if (n <= 0 || !alles_schreiben(nach, puffer, static_cast<std::size_t>(n)))
+            return false;
+        ab += static_cast<std::uint64_t>(n);
+        rest -= static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
+bool inhalt_holen(int quelle, const Aufzeichnung &a, std::string *inhalt)
+{
+    inhalt->assign(static_cast<std::size_t>(a.inhaltlaenge()), '\0');
+    for (std::size_t ab = 0; ab < inhalt->size();) {
+        ssize_t n = lesen_bei(quelle, inhalt->data() + ab, inhalt->size() - ab, a.inhalt_ab() + ab);
+        if (n <= 0)
+            return false;
+        ab += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool inhaltsdatei_schreiben(const char *pfad, int quelle, const Aufzeichnung &a, std::string *voll)
+{
+    int fd = open(pfad, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        meldung("%s: cannot make the body's file: %s", pfad, std::strerror(errno));
+        return false;
+    }
+    bool ok = kopieren(quelle, a, fd);
+    int fehler = errno;
+    if (close(fd) != 0 && ok) {
+        ok = false;
+        fehler = errno;
+    }
+    if (!ok) {
+        meldung("%s: writing the body: %s", pfad, std::strerror(fehler));
+        unlink(pfad);
+        return false;
+    }
+    char *echt = realpath(pfad, nullptr);
+    *voll = echt != nullptr ? echt : pfad;
+    std::free(echt);
+    return true;
+}

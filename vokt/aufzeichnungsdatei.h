@@ -1,0 +1,32 @@
+// The record file that vokt-replay replays: opened and its entries part
+// read (the body stays in the file), what the reader noticed about it, and
+// the body copied out of it piece by piece.
+#ifndef VOKT_AUFZEICHNUNGSDATEI_H
+#define VOKT_AUFZEICHNUNGSDATEI_H
+
+#include "intern/aufzeichnung.h"
+
+#include <string>
+
+// The record's entries part, read into a; its body stays in the file,
+// whose descriptor is returned (-1 after a message).  Only a regular file
+// is read: a FIFO or a device such as /dev/zero never ends.
+int laden(const char *datei, vokt::intern::Aufzeichnung &a);
+
+// What the reader noticed about the record, on standard error.
+void lesehinweise(const char *datei, const vokt::intern::Aufzeichnung &a);
+
+// Copies the body from the record file quelle to the descriptor nach, in
+// pieces, so the memory it takes does not grow with the body.  False with
+// errno set.
+bool kopieren(int quelle, const vokt::intern::Aufzeichnung &a, int nach);
+
+// The whole body, into memory.  False with errno set.
+bool inhalt_holen(int quelle, const vokt::intern::Aufzeichnung &a, std::string *inhalt);
+
+// A copy of the body in pfad, a new file of mode 0600 (an existing one is
+// never overwritten): it stays as it is when the next request overwrites
+// the dump.  *voll gets its full path; false after a message.
+bool inhaltsdatei_schreiben(const char *pfad, int quelle, const vokt::intern::Aufzeichnung &a, std::string *voll);
+
+#endif

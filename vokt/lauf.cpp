@@ -1,0 +1,199 @@
+#include "lauf.h"
+#include "aufzeichnungsdatei.h"
+#include "meldung.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace vokt::intern;
+
+namespace {
+
+// Whether the program gets the entry of that name: what a web server sets
+// for a CGI program, and what the caller asked for.
+bool behalten(const Laufwahl &w, std::string_view name)
+{
+    if (w.alle_behalten || (w.lader_behalten && ist_ladervariable(name)))
+        return true;
+    for (std::string_view k : w.behalten)
+        if (k == name)
+            return true;
+    return ist_servervariable(name) && !ist_ladervariable(name);
+}
+
+// The program's environment.  A record is data from the network (and an
+// older one can hold forged entries): a name that no web server sets, such
+// as BASH_ENV or PERL5OPT, would make the program run what a client wrote.
+std::vector<std::string> umgebung(const Laufwahl &w, const char *datei, const Aufzeichnung &a)
+{
+    std::vector<std::string> env;
+    for (std::string &e : a.umgebung()) {
+        std::string_view name = eintragsname(e);
+        if (behalten(w, name)) {
+            env.push_back(std::move(e));
+        } else if (ist_ladervariable(name)) {
+            meldung("%s: left out %s, which changes how a program is loaded (--keep-loader-variables keeps it)", datei,
+                    sichtbar(name).c_str());
+        } else {
+            std::string n = sichtbar(name);
+            meldung("%s: left out %s, which a web server does not set for a CGI program (--keep %s keeps it)", datei,
+                    n.c_str(), n.c_str());
+        }
+    }
+    return env;
+}
+
+bool ausfuehrbar(const std::string &pfad)
+{
+    struct stat st {};
+    return stat(pfad.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(pfad.c_str(), X_OK) == 0;
+}
+
+// PROGRAM as the caller's shell would find it: a path when it holds a '/',
+// else the first executable file of that name in the caller's PATH.
+std::string programm_finden(const char *programm)
+{
+    if (std::strchr(programm, '/') != nullptr)
+        return ausfuehrbar(programm) ? programm : "";
+    const char *path = std::getenv("PATH");
+    std::string_view rest = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+    for (;;) {
+        std::size_t doppelpunkt = rest.find(':');
+        std::string dir(rest.substr(0, doppelpunkt));
+        std::string pfad = (dir.empty() ? std::string(".") : dir) + "/" + programm;
+        if (*programm != '\0' && ausfuehrbar(pfad))
+            return pfad;
+        if (doppelpunkt == std::string_view::npos)
+            return "";
+        rest.remove_prefix(doppelpunkt + 1);
+    }
+}
+
+// An unnamed temporary file that holds the body, read from its start.
+int temporaer(int quelle, const Aufzeichnung &a)
+{
+    const char *tmp = std::getenv("TMPDIR");
+    std::string dir = tmp != nullptr && *tmp == '/' ? tmp : "/tmp";
+    int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        std::string name = dir + "/vokt-replay.XXXXXX";
+        fd = mkostemp(name.data(), O_CLOEXEC);
+        if (fd >= 0)
+            unlink(name.c_str());
+    }
+    if (fd >= 0 && (!kopieren(quelle, a, fd) || lseek(fd, 0, SEEK_SET) != 0)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// A descriptor from which the body reads, followed by end of input: a pipe
+// that holds it whole, or an unnamed temporary file for a larger body;
+// either filled from the record file piece by piece.
+int eingabe(int quelle, const Aufzeichnung &a)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return -1;
+    int platz = fcntl(fds[1], F_GETPIPE_SZ);
+    if (platz > 0 && a.inhaltlaenge() <= static_cast<std::uint64_t>(platz)) {
+        bool ok = kopieren(quelle, a, fds[1]);
+        close(fds[1]);
+        if (ok)
+            return fds[0];
+        close(fds[0]);
+        return -1;
+    }
+    close(fds[0]);
+    close(fds[1]);
+    return temporaer(quelle, a);
+}
+
+// The forked child: the body on standard input, then the program; when
+// execve fails, its errno goes to the parent through fehlerkanal.
+[[noreturn]] void kindprozess(int ein, int fehlerkanal, const std::string &pfad, char **argv, char **envp)
+{
+    if (ein != 0) {
+        dup2(ein, 0);
+        close(ein);
+    } else {
+        fcntl(0, F_SETFD, 0);
+    }
+    execve(pfad.c_str(), argv, envp);
+    int fehler = errno;
+    alles_schreiben(fehlerkanal, reinterpret_cast<const char *>(&fehler), sizeof fehler);
+    _exit(127);
+}
+
+int warten(pid_t pid)
+{
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return FEHLER;
+    }
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return WEXITSTATUS(status);
+}
+
+// Starts the program with its environment and input, and waits for it.
+int starten(const Laufwahl &w, const char *datei, const std::string &pfad, int ein, char **envp)
+{
+    int fehlerkanal[2];
+    if (ein < 0 || pipe2(fehlerkanal, O_CLOEXEC) != 0) {
+        meldung("%s: cannot hand the body over: %s", datei, std::strerror(errno));
+        return FEHLER;
+    }
+    pid_t pid = fork();
+    if (pid < 0) {
+        meldung("%s: cannot start %s: %s", datei, w.programm[0], std::strerror(errno));
+        return FEHLER;
+    }
+    if (pid == 0)
+        kindprozess(ein, fehlerkanal[1], pfad, w.programm, envp);
+    close(ein);
+    close(fehlerkanal[1]);
+    // Ctrl-C reaches the program; its status is then ours to pass on.
+    std::signal(SIGINT, SIG_IGN);
+    std::signal(SIGQUIT, SIG_IGN);
+    int fehler = 0;
+    ssize_t n;
+    while ((n = read(fehlerkanal[0], &fehler, sizeof fehler)) < 0 && errno == EINTR) {
+    }
+    close(fehlerkanal[0]);
+    int status = warten(pid);
+    if (n == static_cast<ssize_t>(sizeof fehler)) {
+        meldung("%s: cannot run: %s (record %s)", w.programm[0], std::strerror(fehler), datei);
+        return FEHLER;
+    }
+    return status;
+}
+
+} // namespace
+
+int laufen(const Laufwahl &w, const char *datei, int quelle, const Aufzeichnung &a)
+{
+    std::string pfad = programm_finden(w.programm[0]);
+    if (pfad.empty()) {
+        meldung("%s: program not found or not executable (record %s)", w.programm[0], datei);
+        return FEHLER;
+    }
+    lesehinweise(datei, a);
+    std::vector<std::string> env = umgebung(w, datei, a);
+    std::vector<char *> envp;
+    envp.reserve(env.size() + 1);
+    for (std::string &e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    return starten(w, datei, pfad, eingabe(quelle, a), envp.data());
+}
