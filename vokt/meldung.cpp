@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <unistd.h>
 
+const char *programmname = "vokt-replay";
+
 void meldung(const char *format, ...)
 {
     char text[4096];
@@ -14,7 +16,7 @@ void meldung(const char *format, ...)
     // it inlines into a caller: a known false finding.
     std::vsnprintf(text, sizeof text, format, args); // NOLINT(clang-analyzer-valist.Uninitialized)
     va_end(args);
-    std::fprintf(stderr, "vokt-replay: %s\n", text);
+    std::fprintf(stderr, "%s: %s\n", programmname, text);
 }
 
 std::string sichtbar(std::string_view text)

@@ -1,4 +1,4 @@
-// What every part of vokt-replay reports and writes with: its one-line
+// What every part of vokt and vokt-replay reports and writes with: its one-line
 // messages on standard error, record text made safe for them, the exit
 // status of an error, and a write that writes all bytes.
 #ifndef VOKT_MELDUNG_H
@@ -11,7 +11,11 @@
 // Exit status of every error of the call or the record: nothing was run.
 constexpr int FEHLER = 2;
 
-// "vokt-replay: " and the formatted text, as one line on standard error
+// The program's name before every message: "vokt-replay" unless main
+// sets another.
+extern const char *programmname;
+
+// programmname, ": " and the formatted text, as one line on standard error
 // (at most 4095 bytes of the text).
 __attribute__((format(printf, 1, 2))) void meldung(const char *format, ...);
 

@@ -1,0 +1,53 @@
+// vokt: shows, compares, exports and replays the requests that vokt.cgi
+// recorded, with subcommands in the manner of git.  Here: which subcommand
+// runs, and the usage.
+#include "befehle.h"
+#include "meldung.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+struct Befehl {
+    const char *name;
+    int (*lauf)(int, char **);
+    const char *was;
+};
+
+const Befehl BEFEHLE[] = {
+    {"show", befehl_show, "show RECORD [--html]          one record for a person to read"},
+    {"list", befehl_list, "list [DUMP | FOLDER]          the history (or one dump), newest first"},
+    {"diff", befehl_diff, "diff A B [--ignore NAME]...   what differs between two records"},
+    {"replay", befehl_replay, "replay RECORD [EDITS] -- PROGRAM [ARG...]  run a CGI program on it"},
+    {"curl", befehl_curl, "curl RECORD [--url BASE] [EDITS]  a curl command that sends it again"},
+    {"har", befehl_har, "har RECORD...                 HAR 1.2 on standard output"},
+    {"body", befehl_body, "body RECORD                   the raw body"},
+};
+
+int usage(FILE *f, int status)
+{
+    std::fputs(
+        "usage: vokt COMMAND [ARG...]\n\nShows, compares, exports and replays the requests that vokt.cgi recorded.\n\n",
+        f);
+    for (const Befehl &b : BEFEHLE)
+        std::fprintf(f, "  vokt %s\n", b.was);
+    std::fputs("\n'vokt COMMAND --help' tells more of each.\n", f);
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    programmname = "vokt";
+    if (argc < 2)
+        return usage(stderr, FEHLER);
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "help") == 0)
+        return usage(stdout, 0);
+    for (const Befehl &b : BEFEHLE)
+        if (std::strcmp(argv[1], b.name) == 0)
+            return b.lauf(argc - 1, argv + 1);
+    meldung("unknown command %s (vokt --help lists them)", argv[1]);
+    return FEHLER;
+}
