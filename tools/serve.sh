@@ -48,9 +48,9 @@ if [ "${#missing[@]}" -gt 0 ]; then
 fi
 
 if [ -n "$build_it" ]; then
-    echo "== building vokt.cgi in $build"
+    echo "== building vokt.cgi, vokt and vokt-replay in $build"
     [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build"
-    cmake --build "$build" --target vokt.cgi -j"$(nproc)"
+    cmake --build "$build" --target vokt.cgi vokt vokt-replay -j"$(nproc)"
 fi
 
 # Only the program is exposed, in a cgi-bin of its own.
