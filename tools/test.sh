@@ -28,8 +28,9 @@ configure_and_test build
 echo "== sanitizer build (ASan, UBSan, LSan)"
 configure_and_test build-asan -DVOKT_SANITIZE=ON
 
-# == valgrind memcheck: the hostile-request tests, each request run under
-# memcheck on a dynamically linked vokt.cgi; any error or leak fails.
+# == valgrind memcheck: the table of requests (tests/program/requests_test.cpp),
+# each request run under memcheck on a dynamically linked vokt.cgi; any
+# error or leak fails.
 echo "== valgrind memcheck"
 cmake -B build-memcheck -DVOKT_WERROR=ON -DVOKT_MEMCHECK=ON
 cmake --build build-memcheck -j"$jobs" --target memcheck_tests
