@@ -3,12 +3,12 @@
 # libraries on every request, and a static program runs anywhere.  With
 # VOKT_STATIC off, only libstdc++ and libgcc are linked in, as
 # distribution packages build it.  Sanitizer builds link dynamically and
-# get the sanitizer settings built in (tests/sanitizer_options.cpp): the
+# get the sanitizer settings built in (tests/support/sanitizer_options.cpp): the
 # tests run the programs with an exact environment, where ASAN_OPTIONS
 # cannot reach them.
 function(vokt_programm target)
   if(VOKT_SANITIZE)
-    target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/sanitizer_options.cpp)
+    target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/sanitizer_options.cpp)
   elseif(VOKT_STATIC)
     target_link_options(${target} PRIVATE -static)
   else()

@@ -46,7 +46,7 @@ struct Decoded {
     int result = 0;
 };
 
-// The decoding rules (tests/form_reference.h) onto what d holds already:
+// The decoding rules (tests/support/form_reference.h) onto what d holds already:
 // one call's pairs replace earlier ones, as in the map, and the pair limit
 // counts per call.  An empty input gives the result -1.
 inline void decode(const std::string &in, Decoded &d, int limit = 10000)

@@ -21,8 +21,9 @@ cmake --workflow --preset default
 echo "== sanitizer build (ASan, UBSan, LSan)"
 cmake --workflow --preset asan
 
-# memcheck: the hostile requests, each run under valgrind memcheck on a
-# dynamically linked vokt.cgi; any error or leak fails.
+# memcheck: the table of requests (tests/program/requests_test.cpp), each
+# request run under valgrind memcheck on a dynamically linked vokt.cgi; any
+# error or leak fails.
 echo "== valgrind memcheck"
 cmake --workflow --preset memcheck
 

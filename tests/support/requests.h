@@ -1,19 +1,15 @@
-// What the black-box tests share: the program's fixed texts, a request
-// builder and a fixture that gives each test a fresh sandbox.
+// What the black-box tests of vokt.cgi share: a request builder and a
+// fixture that gives each test a fresh sandbox.
 #ifndef VOKT_TEST_REQUESTS_H
 #define VOKT_TEST_REQUESTS_H
 
+#include "pages.h"
 #include "sandbox.h"
 
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
 #include <vector>
-
-inline const std::string DUMP = "/tmp/cgidump65534";
-inline const std::string VARS = "<H2>Die Liste der Variablen</H2>\n";
-inline const std::string SHORT_READ =
-    "Das kann eigendlich nicht vorkommen, da\xDF ich nicht alles lesen kann, ist es aber ...";
 
 inline Request post(const std::string &body, const std::string &length, std::vector<std::string> extra = {})
 {
@@ -22,6 +18,26 @@ inline Request post(const std::string &body, const std::string &length, std::vec
     r.env.insert(r.env.end(), extra.begin(), extra.end());
     r.body = body;
     return r;
+}
+
+inline Request get(const std::string &query = "", uid_t uid = 65534)
+{
+    Request r;
+    r.env = {"REQUEST_METHOD=GET"};
+    if (!query.empty())
+        r.env.push_back("QUERY_STRING=" + query);
+    r.uid = uid;
+    return r;
+}
+
+inline bool has(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+inline bool ends_with(const std::string &s, const std::string &tail)
+{
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 class SandboxTest : public ::testing::Test {

@@ -1,6 +1,8 @@
 // vokt-replay as a user runs it: run mode, --body, the errors, and --curl,
 // whose printed command bash runs against a small loopback server that
 // captures what arrives.  Every file lives in a folder the test owns.
+#include "process.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cctype>
@@ -16,7 +18,6 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -28,32 +29,7 @@ using Liste = std::vector<std::string>;
 
 const std::string REPLAY = VOKT_REPLAY;
 
-struct Ergebnis {
-    std::string out, err;
-    int status = -1;
-};
-
-std::string lies(const std::string &pfad)
-{
-    std::string t;
-    FILE *f = std::fopen(pfad.c_str(), "rb");
-    if (f == nullptr)
-        return t;
-    char buf[65536];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        t.append(buf, n);
-    std::fclose(f);
-    return t;
-}
-
-void schreibe(const std::string &pfad, const std::string &text)
-{
-    FILE *f = std::fopen(pfad.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << pfad;
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-}
+using Ergebnis = Outcome;
 
 class Replay : public ::testing::Test {
 protected:
@@ -73,44 +49,30 @@ protected:
     std::string datei(const std::string &name, const std::string &inhalt)
     {
         std::string pfad = dir_ + "/" + name;
-        schreibe(pfad, inhalt);
+        EXPECT_TRUE(write_file(pfad, inhalt)) << pfad;
         return pfad;
     }
 
     // Runs argv in the test's folder with the caller's environment plus
-    // extra, stdin from /dev/null, stdout and stderr captured; within an
-    // address space of `speicher` bytes when given, and killed (status -1)
-    // after 60 s.
+    // extra, standard input empty, standard output and error collected;
+    // within an address space of `speicher` bytes when given, and killed
+    // (by SIGALRM) after 60 s.
     Ergebnis starte(const Liste &argv, const Liste &extra = {}, rlim_t speicher = 0)
     {
-        std::string out = dir_ + "/.out", err = dir_ + "/.err";
-        pid_t pid = fork();
-        if (pid == 0) {
+        std::vector<char *> args;
+        for (const std::string &a : argv)
+            args.push_back(const_cast<char *>(a.c_str()));
+        args.push_back(nullptr);
+        return run_captured([&] {
             rlimit grenze{speicher, speicher};
             if (chdir(dir_.c_str()) != 0 || (speicher > 0 && setrlimit(RLIMIT_AS, &grenze) != 0))
                 _exit(120);
             alarm(60);
-            int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int i = open("/dev/null", O_RDONLY);
-            dup2(i, 0);
-            dup2(o, 1);
-            dup2(e, 2);
             for (const std::string &x : extra)
                 putenv(const_cast<char *>(x.c_str()));
-            std::vector<char *> args;
-            for (const std::string &a : argv)
-                args.push_back(const_cast<char *>(a.c_str()));
-            args.push_back(nullptr);
             execv(args[0], args.data());
             _exit(121);
-        }
-        int st = 0;
-        waitpid(pid, &st, 0);
-        Ergebnis r{lies(out), lies(err), WIFEXITED(st) ? WEXITSTATUS(st) : -1};
-        unlink(out.c_str());
-        unlink(err.c_str());
-        return r;
+        });
     }
 
     std::string dir_;
@@ -324,7 +286,7 @@ TEST_F(Replay, ErrorsGiveOneLineStatus2AndRunNothing)
     }
     struct stat st {};
     EXPECT_NE(stat((dir_ + "/gelaufen").c_str(), &st), 0) << "a program ran";
-    EXPECT_EQ(lies(vorhanden), "bleibt");
+    EXPECT_EQ(read_file(vorhanden), "bleibt");
     EXPECT_NE(stat((dir_ + "/linkziel").c_str(), &st), 0) << "--body-file followed a link";
     Ergebnis hilfe = starte({REPLAY, "--help"});
     EXPECT_EQ(hilfe.status, 0);
@@ -409,7 +371,7 @@ protected:
         g.befehl = b.out;
         g.err = b.err;
         unlink(rec.c_str());
-        schreibe(dir_ + "/befehl", g.befehl);
+        EXPECT_TRUE(write_file(dir_ + "/befehl", g.befehl));
         std::string angekommen;
         std::thread t([&] { angekommen = server_.erfasse(); });
         Ergebnis r = starte({"/bin/bash", "befehl"});
@@ -557,7 +519,7 @@ TEST_F(CurlReplay, TheBodyIsInTheCommandOrInAFileOfItsOwn)
         EXPECT_EQ(stat(datei_pfad.c_str(), &st) == 0, f.mit_datei) << f.groesse;
         if (f.mit_datei) {
             EXPECT_EQ(st.st_mode & 07777, 0600U);
-            EXPECT_TRUE(lies(datei_pfad) == body);
+            EXPECT_TRUE(read_file(datei_pfad) == body);
             EXPECT_NE(g.befehl.find(" --data-binary @'" + datei_pfad + "'\n"), std::string::npos) << g.befehl;
         }
     }

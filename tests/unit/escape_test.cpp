@@ -4,9 +4,9 @@
 // edges, around the 32-byte copies, around the long-run limit and near the
 // text's end.  Each text lies in a buffer of exactly its length, so that a
 // sanitizer build sees any read beyond.
-#include "capture.h"
 #include "cgiausg.h"
 #include "form_reference.h"
+#include "process.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -32,7 +32,7 @@ const std::string SEP = "\n|\n";
 // zero byte; the page and the model's page.
 void expect_escaped(const std::vector<std::string> &texts)
 {
-    Captured c = capture([&] {
+    Outcome c = run_captured([&] {
         for (const auto &t : texts) {
             auto buf = exact(t);
             html_text_n(buf.get(), t.size());
@@ -131,7 +131,7 @@ TEST(Escaping, UpToAZeroByte)
             texts.push_back(t);
         }
     }
-    Captured c = capture([&] {
+    Outcome c = run_captured([&] {
         for (const auto &t : texts) {
             auto buf = exact(t);
             for (std::size_t n : {t.size() - 10, t.size() - 9, t.size()}) {

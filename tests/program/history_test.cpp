@@ -41,10 +41,7 @@ protected:
     }
     static std::string record(const Request &r)
     {
-        std::string s;
-        for (const auto &e : r.env)
-            s += e + "\n";
-        return s + "*" + std::to_string(r.body.size()) + "\n" + r.body;
+        return dump_head(r.env, std::to_string(r.body.size())) + r.body;
     }
     const std::string dir = DUMP + ".d";
 };
@@ -167,9 +164,9 @@ TEST_F(History, OutOfInodesNeverOverwritesARecord)
     for (int i = 0; i < 16; ++i) // the remaining inodes taken
         close(open(box->host("/tmp/fill" + std::to_string(i)).c_str(), O_WRONLY | O_CREAT, 0600));
     Result res = box->run(numbered(2));
-    std::string msg = "Datei " + DUMP + " konnte nicht vollst\xE4ndig geschrieben werden: No space left on device";
+    std::string msg = write_failed(DUMP, "No space left on device");
     EXPECT_EQ(res.status, 1);
-    EXPECT_TRUE(res.out.find("<B>Interner Fehler:</B>" + msg + "<p>\n") != std::string::npos) << res.out;
+    EXPECT_TRUE(has(res.out, internal_error(msg))) << res.out;
     EXPECT_EQ(res.err, msg + "\n");
     auto names = entries(dir);
     ASSERT_EQ(names.size(), 1u);

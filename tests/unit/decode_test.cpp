@@ -1,12 +1,20 @@
+// The form decoder (aufspalt): the rules on short forms, its bounds on
+// pairs and memory, and its block scanning against the byte-at-a-time model.
+#include "cgiausg.h"
 #include "cgivar.h"
 #include "form_reference.h"
 #include "map_contents.h"
+#include "pages.h"
+#include "process.h"
 
 #include <algorithm>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
 #include <random>
 #include <string>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -34,13 +42,33 @@ TEST(Hex, Digits)
     EXPECT_EQ(hex('\0'), 0);
 }
 
-TEST(Decode, PairsPlusAndEscapes)
+// Pairs, '+' and escapes; a name carries over to pairs without '='; zero
+// bytes end names and values; a '%' at the end reads nothing beyond.
+TEST(Decode, Forms)
 {
-    EXPECT_EQ(decode("a=1&b=x+y%21"), (Pairs{{"a", "1"}, {"b", "x y!"}}));
-    EXPECT_EQ(decode("a=%41%62"), (Pairs{{"a", "Ab"}}));
-    EXPECT_EQ(decode("n=%e4%C4"), (Pairs{{"n", "\xE4\xC4"}}));
-    // Escaped separators are data.
-    EXPECT_EQ(decode("a=%26%3D%2B;b"), (Pairs{{"a", "&=+;b"}}));
+    const struct {
+        std::string form;
+        Pairs pairs;
+    } rows[] = {
+        {"a=1&b=x+y%21", {{"a", "1"}, {"b", "x y!"}}},
+        {"a=%41%62", {{"a", "Ab"}}},
+        {"n=%e4%C4", {{"n", "\xE4\xC4"}}},
+        {"a=%26%3D%2B;b", {{"a", "&=+;b"}}},  // escaped separators are data
+        {"a=1&b", {{"a", "b"}}},
+        {"a=1&b&c", {{"a", "c"}}},
+        {"a=1&", {{"a", ""}}},
+        {"a=b=c", {{"b", "c"}}},
+        {"=x", {{"", "x"}}},
+        {"x", {{"", "x"}}},  // before any '=' there is no name yet: the empty name
+        {"a=x%zzy", {{"a", "x"}}},
+        {"a=x%00y", {{"a", "x"}}},
+        {std::string("a=x\0y&b=2", 9), {{"a", "x"}, {"b", "2"}}},
+        {"a=x%", {{"a", "x"}}},
+        {"a=%4", {{"a", "@"}}},
+        {"%", {{"", ""}}},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(decode(row.form), row.pairs) << testing::PrintToString(row.form);
 }
 
 TEST(Decode, EmptyInput)
@@ -52,31 +80,9 @@ TEST(Decode, EmptyInput)
     EXPECT_EQ(r, 0);
 }
 
-TEST(Decode, NameCarriesOverPairsWithoutEquals)
+TEST(Decode, NothingBeyondTheGivenLength)
 {
-    EXPECT_EQ(decode("a=1&b"), (Pairs{{"a", "b"}}));
-    EXPECT_EQ(decode("a=1&b&c"), (Pairs{{"a", "c"}}));
-    EXPECT_EQ(decode("a=1&"), (Pairs{{"a", ""}}));
-    EXPECT_EQ(decode("a=b=c"), (Pairs{{"b", "c"}}));
-    EXPECT_EQ(decode("=x"), (Pairs{{"", "x"}}));
-    // Before any '=' there is no name yet: the empty name is used.
-    EXPECT_EQ(decode("x"), (Pairs{{"", "x"}}));
-}
-
-TEST(Decode, ZeroBytesEndNamesAndValues)
-{
-    EXPECT_EQ(decode("a=x%zzy"), (Pairs{{"a", "x"}}));
-    EXPECT_EQ(decode("a=x%00y"), (Pairs{{"a", "x"}}));
-    EXPECT_EQ(decode(std::string("a=x\0y&b=2", 9)), (Pairs{{"a", "x"}, {"b", "2"}}));
-}
-
-TEST(Decode, PercentAtTheEndReadsNothingBeyond)
-{
-    EXPECT_EQ(decode("a=x%"), (Pairs{{"a", "x"}}));
-    EXPECT_EQ(decode("a=%4"), (Pairs{{"a", "@"}}));
-    EXPECT_EQ(decode("%"), (Pairs{{"", ""}}));
-    // The decoder must not look past the given length even when bytes
-    // follow in the buffer.
+    // Bytes follow in the buffer, but the decoder must not look at them.
     Varmap m;
     std::string buf = "a=%4142";
     aufspalt(&m, buf.data(), 4);  // "a=%4" and the spare byte
@@ -92,6 +98,57 @@ TEST(Decode, LaterValuesReplaceEarlierOnes)
     aufspalt(&m, query.data(), static_cast<int>(query.size()));
     EXPECT_STREQ(m["a"], "2");
     EXPECT_STREQ(m["b"], "2");
+}
+
+// A million pairs that all fall into one bucket: only the first 10 000 are
+// stored, the excess is reported once, and the work stays bounded.
+TEST(Decode, PairsPerCallAreBounded)
+{
+    Outcome c = run_captured([] {
+        std::string form;
+        for (int i = 0; i < 1000000; ++i)
+            form += "a" + std::to_string(i % 20000) + "a=" + std::to_string(i) + "&";
+        Varmap m;
+        int r = aufspalt(&m, form.data(), static_cast<int>(form.size() - 1));
+        std::printf("[%d][%zu][%s][%s]", r, walk(m).size(), m["a9999a"], m["a10000a"] ? "stored" : "-");
+    });
+    EXPECT_EQ(c.out, user_error(TOO_MANY) + ENDE + "[0][10000][9999][-]");
+
+    // Replacements count: 10 000 stores of one name, then the report.
+    c = run_captured([] {
+        std::string form;
+        for (int i = 0; i < 10001; ++i)
+            form += "x=" + std::to_string(i) + "&";
+        Varmap m;
+        aufspalt(&m, form.data(), static_cast<int>(form.size() - 1));
+        std::printf("[%s]", m["x"]);
+    });
+    EXPECT_EQ(c.out.substr(c.out.size() - 6), "[9999]");
+    EXPECT_NE(c.out.find("Zu viele"), std::string::npos);
+}
+
+// A value the map cannot store for lack of memory is reported, not lost
+// without a word.  The sanitizers reserve address space of their own.
+TEST(Decode, AValueWithoutMemoryIsReported)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address space limit does not work under AddressSanitizer";
+#else
+    Outcome c = run_captured([] {
+        std::string form = "klein=1&gross=" + std::string(32 << 20, 'v');
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        rlimit lim{};
+        getrlimit(RLIMIT_AS, &lim);
+        lim.rlim_cur = static_cast<rlim_t>(pages * sysconf(_SC_PAGESIZE)) + (4 << 20);
+        setrlimit(RLIMIT_AS, &lim);
+        Varmap m;
+        aufspalt(&m, form.data(), static_cast<int>(form.size()));
+        std::printf("|%s|%d", m["klein"], m["gross"] == nullptr);
+    });
+    EXPECT_EQ(c.err, "Nicht genug Speicher f\xFCr die Variable gross\n");
+    EXPECT_EQ(c.out, internal_error("Nicht genug Speicher f\xFCr die Variable gross") + ENDE + "|1|1");
+#endif
 }
 
 // ---- The block decoder against the byte-at-a-time model --------------------

@@ -6,6 +6,8 @@
 #ifndef VOKT_TEST_SANDBOX_H
 #define VOKT_TEST_SANDBOX_H
 
+#include "process.h"
+
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -35,11 +37,8 @@ struct Request {
     int kill_signal = 0;
 };
 
-struct Result {
-    std::string out;
-    std::string err;
-    int status = -1;  // exit status, or 128 + signal
-    size_t fed = 0;   // with a pipe: the bytes of the body the program took
+struct Result : Outcome {
+    size_t fed = 0;  // with a pipe: the bytes of the body the program took
 };
 
 class Sandbox {

@@ -1,17 +1,16 @@
 #include "sandbox.h"
+#include "process.h"
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
 #include <grp.h>
 #include <sched.h>
 #include <sstream>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -20,20 +19,6 @@
 #endif
 
 namespace {
-
-void write_file(const std::string &path, const std::string &text)
-{
-    std::ofstream f(path, std::ios::binary);
-    f << text;
-}
-
-std::string read_file(const std::string &path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
 
 struct Running {
     pid_t pid = -1;
@@ -93,8 +78,9 @@ void prepare(Start &st, const std::string &dir, const Request &r)
     st.envp = pointers(st.env);
 }
 
-// In the child: private mounts, the user, the descriptors, then exec.
-[[noreturn]] void child(const Start &st, const Request &r, int in, int out, int err)
+// In the child, which has its descriptors 0, 1 and 2 already: private
+// mounts, the user, the descriptors the request asks for, then exec.
+[[noreturn]] void child(const Start &st, const Request &r)
 {
     if (st.prog < 0)
         _exit(127);
@@ -118,9 +104,6 @@ void prepare(Start &st, const std::string &dir, const Request &r)
     gid_t gid = r.uid;
     if (setgroups(0, nullptr) != 0 || setresgid(gid, gid, gid) != 0 || setresuid(r.uid, r.uid, r.uid) != 0)
         _exit(126);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
     for (int fd = 3; fd < 1024; ++fd)
         if (fd != st.prog)
             close(fd);
@@ -195,12 +178,7 @@ Sandbox::~Sandbox()
 
 bool Sandbox::usable()
 {
-    pid_t pid = fork();
-    if (pid == 0)
-        _exit(geteuid() == 0 && unshare(CLONE_NEWNS) == 0 ? 0 : 1);
-    int ws = 0;
-    waitpid(pid, &ws, 0);
-    return WIFEXITED(ws) && WEXITSTATUS(ws) == 0;
+    return finish(spawn([] { _exit(geteuid() == 0 && unshare(CLONE_NEWNS) == 0 ? 0 : 1); })) == 0;
 }
 
 void Sandbox::write_passwd() const
@@ -262,9 +240,7 @@ std::vector<Result> Sandbox::run_all(const std::vector<Request> &rs)
         int err = open(run.errpath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         Start st;
         prepare(st, dir_, r);
-        run.pid = fork();
-        if (run.pid == 0)
-            child(st, r, in, out, err);
+        run.pid = spawn([&st, &r] { child(st, r); }, in, out, err);
         if (st.prog >= 0)
             close(st.prog);
         close(in);
@@ -280,10 +256,8 @@ std::vector<Result> Sandbox::run_all(const std::vector<Request> &rs)
     std::vector<Result> results;
     for (size_t i = 0; i < running.size(); ++i) {
         const Running &run = running[i];
-        int ws = 0;
-        waitpid(run.pid, &ws, 0);
         Result res;
-        res.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+        res.status = finish(run.pid);
         res.out = read_file(run.outpath);
         res.err = read_file(run.errpath);
         res.fed = fed[i];

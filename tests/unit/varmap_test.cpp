@@ -1,5 +1,5 @@
-#include "capture.h"
 #include "map_contents.h"
+#include "process.h"
 #include "varmap.h"
 
 #include <algorithm>
@@ -299,7 +299,7 @@ TEST(VarmapMemory, FailedInsertLeavesMapAndIndexUnchanged)
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "an address space limit does not work under AddressSanitizer";
 #else
-    Captured c = capture([] {
+    Outcome c = run_captured([] {
         const auto names = long_names(200);
         Varmap m;
         for (size_t i = 0; i < names.size(); i += 2)
