@@ -99,7 +99,8 @@ post_env 1024 >/tmp/in/env.post1k
 } >/tmp/in/env.env100
 progs=("floor=$floor" "static=$vokt" "dynamic=$dyn")
 # VOKT_BENCH_BEFORE: another build of vokt.cgi measured in the same rounds
-# (label "before"), for a change's before and after side by side.
+# (label "before"), here and for the large bodies, for a change's before
+# and after side by side.
 [ -n "${VOKT_BENCH_BEFORE:-}" ] && progs+=("before=$VOKT_BENCH_BEFORE")
 measure req:get 2000 /tmp/in/env.get /tmp/in/empty "${progs[@]}"
 measure req:post1k 2000 /tmp/in/env.post1k /tmp/in/post1k "${progs[@]}"
@@ -163,8 +164,10 @@ for size in 67108864 268435456; do
     as_nobody "$runner" body "$size" "$shape" /tmp/in/body
     check "work:$shape:$size" /tmp/in/env.work /tmp/in/body
     # runner directly: n is already the count for --quick.
+    before=()
+    [ -n "${VOKT_BENCH_BEFORE:-}" ] && before=("before=$VOKT_BENCH_BEFORE")
     as_nobody "$runner" time "$n" /tmp/in/env.work /tmp/in/body "vokt=$vokt" "floor=$workfloor" \
-      "sse2=$workfloor_sse2" "tee=/usr/bin/tee /tmp/teedump" | sed "s/^/work:$shape:$size /" >>"$res"
+      "sse2=$workfloor_sse2" "tee=/usr/bin/tee /tmp/teedump" "${before[@]}" | sed "s/^/work:$shape:$size /" >>"$res"
     echo "  work:$shape:$size done" >&2
     # The work floor's phases, once, for a breakdown of where time goes.
     echo "work:$shape:$size" >>"$out"/phases.txt
