@@ -65,7 +65,8 @@ std::string iso8601(const Zeitpunkt &zeit, int stellen)
     std::string erg = text;
     if (stellen > 0) {
         std::snprintf(text, sizeof text, ".%06ld", zeit.mikro);
-        erg.append(text, static_cast<std::size_t>(1 + (stellen > 6 ? 6 : stellen)));
+        std::size_t ziffern = stellen > 6 ? 6 : static_cast<std::size_t>(stellen);
+        erg.append(text, 1 + ziffern);
     }
     return erg + "Z";
 }

@@ -87,9 +87,12 @@ bool ordner_lesen(const std::string &ordner, std::vector<Listenzeile> &zeilen)
             namen.emplace_back(e->d_name);
     closedir(d);
     std::sort(namen.begin(), namen.end());
-    for (const std::string &n : namen)
-        if (!zeile_lesen(ordner + "/" + n, n, zeilen))
+    for (const std::string &n : namen) {
+        std::string pfad = ordner;
+        pfad.append("/").append(n);
+        if (!zeile_lesen(pfad, n, zeilen))
             meldung("list: skipped %s", sichtbar(n).c_str());
+    }
     return true;
 }
 
