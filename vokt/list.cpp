@@ -115,6 +115,11 @@ int befehl_list(int argc, char **argv)
     std::string pfad = argc == 2 ? argv[1] : eigener_dump();
     if (pfad.empty())
         return FEHLER;
+    if (argc < 2 && access(pfad.c_str(), F_OK) != 0) {
+        meldung("list: no dump at %s, where vokt.cgi would write yours (vokt list DUMP | FOLDER names one)",
+                sichtbar(pfad).c_str());
+        return FEHLER;
+    }
     std::vector<Listenzeile> zeilen;
     std::string ordner = ist_ordner(pfad) ? pfad : ist_ordner(pfad + ".d") ? pfad + ".d" : "";
     bool ok = ordner.empty() ? zeile_lesen(pfad, pfad, zeilen) : ordner_lesen(ordner, zeilen);
