@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# vokt har's output read by a real consumer: Playwright's HAR reader, in
+# front of Debian's chromium, serves the page's requests from the log (see
+# har_test.mjs).  No server and no root: the records are written here, in a
+# folder of the test's own.
+#
+#   har_test.sh BUILD_DIR      (a configured build folder)
+#
+# Exit status 77 (skipped) without node, chromium or the node packages
+# (npm ci in tests/browser).
+set -uo pipefail
+export LC_ALL=C
+here=$(cd "$(dirname "$0")" && pwd)
+build=${1:?build folder}
+command -v node >/dev/null || { echo "skipped: node is not installed"; exit 77; }
+if [ ! -x "${CHROMIUM:-/usr/bin/chromium}" ]; then
+    echo "skipped: chromium is not installed"; exit 77
+fi
+if [ ! -d "$here/node_modules/playwright-core" ]; then
+    echo "skipped: the node packages are missing (npm ci in tests/browser)"; exit 77
+fi
+
+dir=$(mktemp -d /tmp/vokt-har-test.XXXXXX)
+trap 'rm -rf "$dir"' EXIT
+# A urlencoded POST, a body that is no UTF-8, and a GET, as vokt.cgi
+# records them; the first two in the history's names.
+printf 'REQUEST_METHOD=POST\nREQUEST_URI=/cgi-bin/vokt.cgi?seite=2\nHTTP_HOST=example.org\nCONTENT_TYPE=application/x-www-form-urlencoded\nCONTENT_LENGTH=14\nSERVER_PROTOCOL=HTTP/1.1\nHTTP_COOKIE=sid=abc; theme=dark\n*14\nname=M%%FCller&x' \
+    >"$dir/20261208T101502.123456Z-4711"
+printf 'REQUEST_METHOD=POST\nSCRIPT_NAME=/cgi-bin/vokt.cgi\nPATH_INFO=/bin\nSERVER_NAME=example.org\nSERVER_PORT=80\nCONTENT_TYPE=application/octet-stream\nCONTENT_LENGTH=4\n*4\nx=\374\377' \
+    >"$dir/20261208T101503.000001Z-4712"
+printf 'REQUEST_METHOD=GET\nREQUEST_URI=/cgi-bin/vokt.cgi?a=1&b=2\nHTTP_HOST=example.org\nQUERY_STRING=a=1&b=2\n*0\n' \
+    >"$dir/get"
+"$build/vokt" har "$dir"/2026* "$dir/get" >"$dir/log.har" || { echo "FAIL - vokt har"; exit 1; }
+node "$here/har_test.mjs" "$dir/log.har"

@@ -1,0 +1,68 @@
+#include "verlaufsliste.h"
+#include "anfrage.h"
+
+#include <algorithm>
+#include <array>
+
+using namespace vokt::intern;
+
+Listenzeile listenzeile(const Aufzeichnung &a, const Zeitpunkt &zeit, const std::string &datei)
+{
+    Listenzeile z{zeit,
+                  datei,
+                  std::string(a.wert("REQUEST_METHOD").value_or("")),
+                  anfrageziel(a),
+                  std::string(a.wert("CONTENT_TYPE").value_or("")),
+                  "-",
+                  "none"};
+    if (!a.mit_laenge())
+        return z;
+    auto hat = a.inhaltlaenge();
+    auto soll = static_cast<unsigned long long>(std::max(a.angesagt(), 0LL));
+    z.laenge = std::to_string(hat);
+    z.ganz = hat == soll ? "whole" : hat < soll ? "short" : "more";
+    return z;
+}
+
+namespace {
+
+constexpr std::size_t SPALTEN = 6;
+using Felder = std::array<std::string, SPALTEN>;
+
+// A text for the table: made safe, "-" when empty.
+std::string feld(const std::string &text, std::size_t hoechstens)
+{
+    return text.empty() ? "-" : anzeigbar(text, hoechstens);
+}
+
+Felder felder(const Listenzeile &z)
+{
+    return {iso8601(z.zeit, 6), feld(z.methode, 60), feld(z.ziel, 200), feld(z.typ, 60), z.laenge, z.ganz};
+}
+
+} // namespace
+
+std::string tabelle(std::vector<Listenzeile> zeilen)
+{
+    std::sort(zeilen.begin(), zeilen.end(), [](const Listenzeile &x, const Listenzeile &y) {
+        return x.zeit != y.zeit ? x.zeit > y.zeit : x.datei > y.datei;
+    });
+    std::vector<Felder> alle{{"TIME", "METHOD", "TARGET", "CONTENT-TYPE", "LENGTH", "BODY"}};
+    for (const Listenzeile &z : zeilen)
+        alle.push_back(felder(z));
+    std::array<std::size_t, SPALTEN> breite{};
+    for (const Felder &f : alle)
+        for (std::size_t i = 0; i < SPALTEN; ++i)
+            breite[i] = std::max(breite[i], f[i].size());
+    std::string erg;
+    for (const Felder &f : alle) {
+        std::string zeile;
+        for (std::size_t i = 0; i < SPALTEN; ++i) {
+            zeile += f[i];
+            if (i + 1 < SPALTEN)
+                zeile.append(breite[i] - f[i].size() + 2, ' ');
+        }
+        erg += zeile + "\n";
+    }
+    return erg;
+}
