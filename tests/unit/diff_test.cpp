@@ -1,7 +1,7 @@
 // vokt diff: the form pairs decoded as vokt.cgi decodes them, the
 // comparison of two records as a table of records and the lines it
 // gives, and one run of vokt diff with its exit statuses.
-#include "../form_reference.h"
+#include "form_reference.h"
 #include "anfrage.h"
 #include "intern/aufzeichnung.h"
 #include "vergleich.h"
