@@ -19,8 +19,10 @@ PACKAGES=(
   lighttpd apache2 nginx-light fcgiwrap curl chromium nodejs
   # the small CGI hosts: busybox httpd, mini_httpd, Go's net/http/cgi, Python's http.server
   busybox mini-httpd golang-go python3
-  # the library's package files and the Debian package (tools/package.sh)
-  pkgconf dpkg-dev lintian
+  # the library's package files and the Debian packages (tools/package.sh:
+  # dpkg-buildpackage with debhelper; the manual pages with scdoc; the
+  # package test's lintian, man, ip, lighttpd and curl)
+  pkgconf dpkg-dev build-essential debhelper scdoc lintian man-db iproute2
   # an account database beyond /etc/passwd, for the home-directory tests
   libnss-extrausers
 )

@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
-# Run by deb_test.sh in a private mount namespace:
-#   deb_namespace.sh PACKAGE WORK_DIR
-# /usr, /var and /etc become overlays whose upper layers lie on a tmpfs, and
-# /tmp a tmpfs: what apt-get, dpkg and the program write goes away with
-# the namespace.  Installs, runs, removes and purges the package and checks
-# the prepared dump file /var/www/cgidump each time.  Exit status: the
-# number of failed checks.
+# Run by deb_test.sh in a private mount and network namespace:
+#   deb_namespace.sh PACKAGE DEV_PACKAGE WORK_DIR
+# /usr, /var and /etc become overlays whose upper layers lie on a tmpfs,
+# and /tmp and /run tmpfs: what apt-get, dpkg, the web server and the
+# program write goes away with the namespace, and no service of the machine
+# is reached.  Installs, runs, removes and purges the package (vokt) and
+# checks the prepared dump file /var/www/cgidump each time; serves the
+# program through lighttpd as the README's three lines do; installs the
+# library's package (DEV_PACKAGE) and builds the consumer on it.  Exit
+# status: the number of failed checks.
 set -uo pipefail
 export LC_ALL=C
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/checks.sh"
+. "$here/serves.sh"
 deb=$1
-ovl=$2
+dev=$2
+ovl=$3
 dump=/var/www/cgidump
 cgi=/usr/lib/cgi-bin/vokt.cgi
 
@@ -26,9 +31,12 @@ done
 # not hide them.
 W=/var/tmp/vokt-deb-test
 mkdir -p "$W"
-cp "$deb" "$W/"
+cp "$deb" "$dev" "$W/"
 deb=$W/$(basename "$deb")
+dev=$W/$(basename "$dev")
 mount -t tmpfs vokt-deb-tmp /tmp || exit 1
+mount -t tmpfs vokt-deb-run /run || exit 1
+ip link set lo up || exit 1
 
 export DEBIAN_FRONTEND=noninteractive
 apt_get() { apt-get "$@" >"$W/apt.log" 2>&1 || { cat "$W/apt.log"; return 1; }; }
@@ -97,6 +105,64 @@ history_kept() {
 }
 check "with $target.d each record is kept there too" history_kept
 check "purge removes the link, the records and the folder" purged_link_gone
+
+# The README's three lines: the package, CGI enabled in lighttpd, the
+# first request (the server started here by hand: no init system in the
+# namespace).
+readme_lines() {
+    installs && lighty-enable-mod cgi >"$W/lighty.log" 2>&1 &&
+        lighttpd -f /etc/lighttpd/lighttpd.conf >>"$W/lighty.log" 2>&1 &&
+        curl -sS --retry 5 --retry-connrefused -o "$W/first" \
+            'http://localhost/cgi-bin/vokt.cgi?name=Anna' >>"$W/lighty.log" 2>&1
+    local rc=$?
+    local pid
+    if [ -f /run/lighttpd.pid ]; then
+        pid=$(cat /run/lighttpd.pid)
+        kill "$pid"
+        for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    fi
+    [ "$rc" -eq 0 ] || { cat "$W/lighty.log"; return 1; }
+}
+first_request() {
+    grep -aqx 'name = Anna<p>' "$W/first" && grep -aqx 'QUERY_STRING=name=Anna' "$dump" &&
+        grep -aqx 'SERVER_SOFTWARE=lighttpd/.*' "$dump" &&
+        [ "$(stat -c '%U %a' /var/lib/vokt/cgidump)" = "www-data 600" ]
+}
+check "the README's lines: install, lighty-enable-mod cgi, lighttpd, curl" readme_lines
+check "the first request's page and record, www-data's" first_request
+man_pages() {
+    local name page
+    for page in vokt:1 vokt-replay:1 vokt-dump:5 vokt.cgi:8; do
+        name=${page%:*}
+        MANPAGER=cat MANWIDTH=80 man "${page#*:}" "$name" 2>/dev/null | grep -q "^ *$name - " ||
+            { echo "man ${page#*:} $name: no page"; return 1; }
+    done
+}
+check "man shows vokt(1), vokt-replay(1), vokt-dump(5) and vokt.cgi(8)" man_pages
+purges
+
+# The library's package: the consumer built on it with find_package and
+# with pkg-config, without telling either where it is.
+dev_installs() { apt_get install -y "$dev" && dpkg -L libvokt-cgivar-dev | grep -q '/libcgivar\.a$'; }
+check "apt-get installs libvokt-cgivar-dev" dev_installs
+cmake -S "$here/consumer" -B "$W/fp" >"$W/fp.log" 2>&1 && cmake --build "$W/fp" >>"$W/fp.log" 2>&1
+check "find_package(vokt) on the installed package: the consumer builds" test -x "$W/fp/consumer" ||
+    cat "$W/fp.log"
+check "find_package(vokt) on the installed package: the consumer serves requests" \
+    serves "$W/fp/consumer" "$W"
+mkdir -p "$W/pc"
+# shellcheck disable=SC2046 # the flags are words
+c++ -o "$W/pc/consumer" "$here/consumer/consumer.cpp" $(pkg-config --cflags --libs vokt-cgivar) \
+    >"$W/pc.log" 2>&1
+check "pkg-config vokt-cgivar on the installed package: the consumer builds" test -x "$W/pc/consumer" ||
+    cat "$W/pc.log"
+check "pkg-config vokt-cgivar on the installed package: the consumer serves requests" \
+    serves "$W/pc/consumer" "$W"
+dev_purged() {
+    apt_get purge -y libvokt-cgivar-dev && [ ! -e /usr/include/vokt ] &&
+        ! pkg-config --exists vokt-cgivar
+}
+check "purge removes libvokt-cgivar-dev" dev_purged
 
 # Something already stands at the path: install and purge leave it alone.
 link_stays() {

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# The Debian package: tools/package.sh on a build, the package's control
-# data, file list and lintian's verdict; then deb_namespace.sh installs,
-# runs, removes and purges it in a private mount namespace whose /usr, /var
-# and /etc are overlays with throwaway upper layers: the machine's own
-# /usr, /var and /etc stay untouched.  Needs root (skipped with 77).
+# The Debian packages: tools/package.sh (dpkg-buildpackage with debian/ in a
+# copy of the sources), the packages' control data, file lists, manual
+# pages and lintian's verdict; then deb_namespace.sh installs, runs,
+# removes and purges them in a private mount and network namespace whose
+# /usr, /var and /etc are overlays with throwaway upper layers: the
+# machine's own /usr, /var and /etc stay untouched.  Needs root (skipped
+# with 77).
 #
 #   deb_test.sh SOURCE_DIR BUILD_DIR
 set -uo pipefail
@@ -15,7 +17,8 @@ build=${2:?build folder}
 
 skip() { echo "SKIP: $*"; exit 77; }
 [ "$(id -u)" -eq 0 ] || skip "needs root (private mount namespace, dpkg)"
-for tool in dpkg-deb dpkg-shlibdeps apt-get unshare setpriv lintian readelf; do
+for tool in dpkg-buildpackage dh scdoc apt-get unshare setpriv lintian readelf \
+    man ip lighttpd lighty-enable-mod curl pkg-config; do
     command -v "$tool" >/dev/null || skip "$tool is missing (tools/deps.sh installs it)"
 done
 getent passwd www-data >/dev/null || skip "no user www-data"
@@ -26,54 +29,130 @@ T=$(mktemp -d)
 trap 'rm -rf "$T"' EXIT
 chmod 755 "$T"
 
-deb=$(bash "$src/tools/package.sh" -b "$build" -o "$T" -n)
-named_by_version() {
-    [ -f "$deb" ] && [ "$(basename "$deb")" = \
-        "vokt_$(dpkg-deb -f "$deb" Version)_$(dpkg --print-architecture).deb" ]
-}
-check "tools/package.sh builds vokt_<version>_<arch>.deb" named_by_version ||
-    { echo "# debian package: no package"; exit 1; }
+version=$(sed -n 's/^project(vokt VERSION \([0-9][0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
+arch=$(dpkg --print-architecture)
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+deb=$T/vokt_${version}_${arch}.deb
+dev=$T/libvokt-cgivar-dev_${version}_${arch}.deb
 
-# The file list: the program, whatever else the build installs into bin,
-# the documents; no library or headers.
-DESTDIR=$T/install cmake --install "$build" --prefix /usr >/dev/null
+# What lies in the checkout and beside it, before and after: the build runs
+# in a copy.
+around() { (cd "$src" && git status --porcelain --ignored 2>/dev/null; ls -a "$src/.."); }
+around >"$T/around.before"
+bash "$src/tools/package.sh" -o "$T" >"$T/debs" 2>"$T/package.err"
+built() {
+    [ -f "$deb" ] && [ -f "$dev" ] && grep -qxF "$deb" "$T/debs" && grep -qxF "$dev" "$T/debs" &&
+        [ "$(dpkg-deb -f "$deb" Version)" = "$version" ]
+}
+check "tools/package.sh builds vokt and libvokt-cgivar-dev, <name>_<version>_<arch>.deb" built ||
+    { cat "$T/package.err"; echo "# debian package: no packages"; exit 1; }
+check "the package build ran the unit tests, and they passed" \
+    grep -qE '^100% tests passed, 0 tests failed out of [1-9]' "$T/build.log"
+around >"$T/around.after"
+check "nothing was written into the checkout or beside it" \
+    diff "$T/around.before" "$T/around.after"
+
+# vokt's files: the program, whatever else the build installs into bin,
+# a manual page for each of man/, the documents, lintian's overrides.
+DESTDIR=$T/install cmake --install "$build" --prefix /usr --component Unspecified >/dev/null
 {
     echo ./usr/lib/cgi-bin/vokt.cgi
-    if [ -d "$T/install/usr/bin" ]; then
-        (cd "$T/install" && find ./usr/bin ! -type d)
-    fi
+    (cd "$T/install" && find ./usr/bin ! -type d)
+    for page in "$src"/man/*.scd; do
+        page=$(basename "$page" .scd)
+        echo "./usr/share/man/man${page##*.}/$page.gz"
+    done
     printf '%s\n' ./usr/share/doc/vokt/README.md.gz ./usr/share/doc/vokt/changelog.gz \
-        ./usr/share/doc/vokt/copyright
-    # lintian is told why a program is static, and why vokt-replay has no
-    # manual page.
-    echo ./usr/share/lintian/overrides/vokt
+        ./usr/share/doc/vokt/copyright ./usr/share/lintian/overrides/vokt
 } | sort >"$T/files.expected"
 dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -v '/$' | sort >"$T/files"
-check "the package holds vokt.cgi, the programs of bin and the documents" \
+check "vokt holds vokt.cgi, the programs of bin, their manual pages and the documents" \
     diff "$T/files.expected" "$T/files"
 dpkg-deb -c "$deb" >"$T/listing"
 check "vokt.cgi is 0755 and root's in the package" \
     grep -q '^-rwxr-xr-x root/root .* \./usr/lib/cgi-bin/vokt\.cgi$' "$T/listing"
 
-# Depends: none for a static build, else what dpkg-shlibdeps found.
-if readelf -d "$build/vokt.cgi" | grep -q '(NEEDED)'; then
-    check "a dynamic build depends on libc6" \
-        grep -q '^libc6' <<<"$(dpkg-deb -f "$deb" Depends)"
-else
-    check "a static build depends on nothing" \
-        test -z "$(dpkg-deb -f "$deb" Depends)"
-fi
-dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/vokt/changelog.gz |
-    gzip -d >"$T/changelog"
-check "the changelog in the package is the project's" \
-    cmp -s "$T/changelog" "$src/packaging/changelog"
-check "lintian reports no error and no warning" \
-    lintian --fail-on error,warning "$deb"
+# libvokt-cgivar-dev: the install component "development", nothing else.
+{
+    printf './usr/include/vokt/%s\n' cgiausg.h cgivar.h varmap.h
+    printf "./usr/lib/$multiarch/%s\n" libcgivar.a pkgconfig/vokt-cgivar.pc \
+        cmake/vokt/voktConfig.cmake cmake/vokt/voktConfigVersion.cmake \
+        cmake/vokt/voktTargets.cmake cmake/vokt/voktTargets-none.cmake
+    printf './usr/share/doc/libvokt-cgivar-dev/%s\n' changelog.gz copyright
+} | sort >"$T/dev.expected"
+dpkg-deb --fsys-tarfile "$dev" | tar -t | grep -v '/$' | sort >"$T/dev.files"
+check "libvokt-cgivar-dev holds the library, its headers and package files" \
+    diff "$T/dev.expected" "$T/dev.files"
+
+# The programs are linked statically: no Depends, and Built-Using names the
+# glibc and gcc whose archives went into them, as installed here.
+X=$T/vokt
+dpkg-deb -x "$deb" "$X"
+static() {
+    local p
+    for p in "$X"/usr/lib/cgi-bin/vokt.cgi "$X"/usr/bin/*; do
+        readelf -d "$p" | grep -q '(NEEDED)' && return 1
+    done
+    return 0
+}
+check "every program in the package is linked statically" static
+check "vokt depends on nothing" test -z "$(dpkg-deb -f "$deb" Depends)"
+source_of() { dpkg-query -W -f '${source:Package} (= ${source:Version})' "$1"; }
+built_using() {
+    local bu gcc
+    bu=$(dpkg-deb -f "$deb" Built-Using)
+    gcc=$(dpkg -S "$(readlink -f "$(g++ -print-file-name=libstdc++.a)")" | sed 's/: .*//')
+    [ "$bu" = "$(printf '%s\n' "$(source_of libc6-dev)" "$(source_of "$gcc")" | sort | paste -s -d, - |
+        sed 's/,/, /g')" ]
+}
+check "Built-Using names this machine's glibc and gcc sources" built_using ||
+    dpkg-deb -f "$deb" Built-Using
+check "libvokt-cgivar-dev has no Built-Using (nothing is linked into it)" \
+    test -z "$(dpkg-deb -f "$dev" Built-Using)"
+zcat "$X/usr/share/doc/vokt/changelog.gz" >"$T/changelog"
+check "the changelog in the package is debian/changelog" \
+    cmp -s "$T/changelog" "$src/debian/changelog"
+
+# The manual pages: roff that man renders without a warning, and every
+# command that "vokt --help" lists, every option of "vokt-replay --help",
+# documented.
+renders() {
+    local page
+    for page in "$X"/usr/share/man/man*/*.gz; do
+        MANWIDTH=80 man --warnings -l "$page" >"$T/page" 2>"$T/page.err" &&
+            [ ! -s "$T/page.err" ] && grep -q '^NAME' "$T/page" || { cat "$T/page.err"; return 1; }
+    done
+}
+check "every manual page renders without a warning" renders
+documents_commands() {
+    local c
+    MANWIDTH=200 man -l "$X/usr/share/man/man1/vokt.1.gz" 2>/dev/null >"$T/vokt.1.txt"
+    for c in $("$X/usr/bin/vokt" --help | sed -n 's/^  vokt \([a-z]*\) .*/\1/p'); do
+        # In the synopsis ("vokt har RECORD...") and as an entry of its own
+        # ("har RECORD..."), both at the indent of a section's text.
+        grep -qE "^ {7}vokt $c( |$)" "$T/vokt.1.txt" && grep -qE "^ {7}$c( |$)" "$T/vokt.1.txt" ||
+            { echo "vokt.1: no $c"; return 1; }
+    done
+}
+check "vokt(1) describes every command of vokt --help" documents_commands
+documents_options() {
+    local o
+    MANWIDTH=200 man -l "$X/usr/share/man/man1/vokt-replay.1.gz" 2>/dev/null >"$T/replay.1.txt"
+    for o in $("$X/usr/bin/vokt-replay" --help | grep -oE -- '--[a-z][a-z-]*' | sort -u); do
+        grep -qe "$o" "$T/replay.1.txt" || { echo "vokt-replay.1: no $o"; return 1; }
+    done
+}
+check "vokt-replay(1) names every option of vokt-replay --help" documents_options
+
+for p in "$deb" "$dev"; do
+    check "lintian reports no error and no warning on $(basename "$p")" \
+        lintian --fail-on error,warning "$p"
+done
 
 # Installing, running and purging, in the namespace.
-known_here() { dpkg-query -W -f '${Status} ${Version}' vokt 2>/dev/null; }
+known_here() { dpkg-query -W -f '${Status} ${Version}\n' vokt libvokt-cgivar-dev 2>/dev/null; }
 before=$(known_here)
-unshare --mount --propagation private bash "$here/deb_namespace.sh" "$deb" "$T/ns"
+unshare --mount --net --propagation private bash "$here/deb_namespace.sh" "$deb" "$dev" "$T/ns"
 rc=$?
 [ "$rc" -eq 0 ] || FAILED=$((FAILED + 1))
 check "the machine's own dpkg database is as it was" \

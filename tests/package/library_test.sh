@@ -9,6 +9,7 @@ set -uo pipefail
 export LC_ALL=C
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/checks.sh"
+. "$here/serves.sh"
 src=${1:?source folder}
 build=${2:?build folder}
 consumer=$here/consumer
@@ -17,28 +18,6 @@ jobs=$(nproc)
 # Outside the checkout: pkg-config's flags are split at blanks.
 T=$(mktemp -d)
 trap 'rm -rf "$T"' EXIT
-
-# page BODY: the consumer's page around BODY.
-page() {
-    printf 'Content-type: text/html\n\n<HTML>\n<TITLE>Hallo</TITLE>\n</HEAD>\n<BODY>\n<H1>Hallo</H1>\n%s</BODY>\n</HTML>\n' "$1"
-}
-page "$(printf 'Guten Tag, M\xfcller &amp; S&lt;ohn&gt;<p>\n')"$'\n' >"$T/get.expected"
-page $'Guten Tag, Anna<p>\n' >"$T/post.expected"
-page $'Fehler auf HTML_Seite: Zugriffsmethode: PUT<p>\n' >"$T/put.expected"
-
-# serves PROGRAM: a GET, a POST and a refused method, page byte for byte
-# and exit status; the refused method ends the process with status 1.
-serves() {
-    local p=$1 o=$T/out
-    env -i REQUEST_METHOD=GET 'QUERY_STRING=name=M%FCller+%26+S%3Cohn%3E' \
-        "$p" </dev/null >"$o.get" &&
-        cmp "$o.get" "$T/get.expected" &&
-        printf 'name=Anna&x=1' | env -i REQUEST_METHOD=POST CONTENT_LENGTH=13 \
-            "$p" >"$o.post" &&
-        cmp "$o.post" "$T/post.expected" || return 1
-    env -i REQUEST_METHOD=PUT "$p" </dev/null >"$o.put"
-    [ $? -eq 1 ] && cmp "$o.put" "$T/put.expected"
-}
 
 # -- cmake --install: the library, its public headers, both package files.
 prefix=$T/prefix
@@ -86,7 +65,7 @@ cmake -S "$consumer" -B "$T/fp" -DCMAKE_PREFIX_PATH="$prefix" >"$T/fp.log" 2>&1 
     cmake --build "$T/fp" >>"$T/fp.log" 2>&1
 check "find_package(vokt): the consumer builds" test -x "$T/fp/consumer" ||
     cat "$T/fp.log"
-check "find_package(vokt): the consumer serves requests" serves "$T/fp/consumer"
+check "find_package(vokt): the consumer serves requests" serves "$T/fp/consumer" "$T"
 
 # -- pkg-config vokt-cgivar.
 mkdir -p "$T/pc"
@@ -95,7 +74,7 @@ flags=$(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --cflags --libs vokt-cgivar)
 c++ -o "$T/pc/consumer" "$consumer/consumer.cpp" $flags >"$T/pc.log" 2>&1
 check "pkg-config vokt-cgivar: the consumer builds" test -x "$T/pc/consumer" ||
     cat "$T/pc.log"
-check "pkg-config vokt-cgivar: the consumer serves requests" serves "$T/pc/consumer"
+check "pkg-config vokt-cgivar: the consumer serves requests" serves "$T/pc/consumer" "$T"
 
 # -- add_subdirectory of the sources: the library and the programs only.
 sub=$T/sub
@@ -103,7 +82,7 @@ cmake -S "$consumer" -B "$sub" -DVOKT_SOURCE_DIR="$src" >"$T/sub.log" 2>&1 &&
     cmake --build "$sub" -j"$jobs" >>"$T/sub.log" 2>&1
 check "add_subdirectory: the consumer and vokt.cgi build" \
     test -x "$sub/consumer" -a -x "$sub/vokt/vokt.cgi" || cat "$T/sub.log"
-check "add_subdirectory: the consumer serves requests" serves "$sub/consumer"
+check "add_subdirectory: the consumer serves requests" serves "$sub/consumer" "$T"
 no_tests() {
     [ ! -e "$sub/vokt/tests" ] && ctest --test-dir "$sub" -N | grep -q 'Total Tests: 0'
 }
