@@ -159,16 +159,16 @@ EOF
 }
 
 # nginx runs CGI programs through fcgiwrap.  The location block is the
-# README's own, with the CGI folder's parent as its root and the sandbox's
+# one of docs/SERVERS.md, with the CGI folder's parent as its root and the sandbox's
 # socket; fcgiwrap is started beside nginx (nginx_with_fcgiwrap).
 readme_nginx_location() {
-    sed -n '/^    location \/cgi-bin\/ {$/,/^    }$/p' "$HTTP_REPO/README.md" | sed 's/^    //'
+    sed -n '/^    location \/cgi-bin\/ {$/,/^    }$/p' "$HTTP_REPO/docs/SERVERS.md" | sed 's/^    //'
 }
 write_nginx_conf() {
     local port=$1 d=$SANDBOX location
     location=$(readme_nginx_location)
-    [ -n "$location" ] || { echo "no nginx location block in the README" >&2; return 1; }
-    case $location in *client_max_body_size*) ;; *) echo "the README's nginx block lacks client_max_body_size" >&2; return 1 ;; esac
+    [ -n "$location" ] || { echo "no nginx location block in docs/SERVERS.md" >&2; return 1; }
+    case $location in *client_max_body_size*) ;; *) echo "the nginx block of docs/SERVERS.md lacks client_max_body_size" >&2; return 1 ;; esac
     location=$(printf '%s\n' "$location" |
         sed "s|^\( *root \).*;|\1${CGI_DIR%/cgi-bin};|; s|unix:/run/fcgiwrap.socket|unix:$d/run/fcgiwrap.socket|")
     cp /etc/nginx/fastcgi_params "$d/run/fastcgi_params"
