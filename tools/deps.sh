@@ -7,6 +7,8 @@ cd "$(dirname "$0")/.."
 PACKAGES=(
   # build and unit tests
   g++ cmake make libgtest-dev libgmock-dev
+  # vokt show's JSON view
+  nlohmann-json3-dev
   # sanitizer build, fuzzing and memory checks
   clang-14 libclang-rt-14-dev valgrind
   # layout and static checks
