@@ -112,13 +112,17 @@ std::vector<std::string> hex_zeilen(std::string_view bytes, std::size_t ab)
     return zeilen;
 }
 
-// The lines of a text block, each without its line feed.
+// The lines of a text block, each without its line feed (and a carriage
+// return before it).
 std::vector<std::string_view> zeilen_von(std::string_view text)
 {
     std::vector<std::string_view> erg;
     while (!text.empty()) {
         std::size_t lf = text.find('\n');
-        erg.push_back(text.substr(0, lf));
+        std::string_view zeile = text.substr(0, lf);
+        if (lf != std::string_view::npos && zeile.ends_with('\r'))
+            zeile.remove_suffix(1);
+        erg.push_back(zeile);
         text = lf == std::string_view::npos ? std::string_view() : text.substr(lf + 1);
     }
     return erg;

@@ -45,9 +45,15 @@ constexpr std::uint16_t CP1252[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x
                                       0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
+// n and the word, which gets an s unless n is 1.
+std::string anzahl(std::size_t n, const std::string &wort)
+{
+    return std::to_string(n) + " " + wort + (n == 1 ? "" : "s");
+}
+
 std::string groesse(std::size_t n)
 {
-    return std::to_string(n) + (n == 1 ? " byte" : " bytes");
+    return anzahl(n, "byte");
 }
 
 Zeile satz(std::string text, int tiefe = 0)
@@ -77,12 +83,12 @@ std::vector<Zeile> formular_zeilen(std::string_view kodiert, std::string_view er
 {
     std::vector<Paar> paare = formular_paare(kodiert);
     std::string cs = formular_charset(paare, erklaert);
-    std::vector<Zeile> z{satz("urlencoded form, " + std::to_string(paare.size()) + " pairs" +
+    std::vector<Zeile> z{satz("urlencoded form, " + anzahl(paare.size(), "pair") +
                               (cs.empty() ? ", no charset declared" : ", charset " + cs))};
     for (std::size_t i = 0; i < paare.size() && i < ZEILEN_HOECHSTENS; ++i)
         z.push_back(Zeile{Zeile::PAAR, 1, als_utf8(paare[i].name, cs), als_utf8(paare[i].wert, cs), 0});
     if (paare.size() > ZEILEN_HOECHSTENS)
-        z.push_back(satz("... " + std::to_string(paare.size() - ZEILEN_HOECHSTENS) + " more pairs", 1));
+        z.push_back(satz("... and " + anzahl(paare.size() - ZEILEN_HOECHSTENS, "more pair"), 1));
     return z;
 }
 
@@ -269,7 +275,7 @@ std::string charset_von(std::string_view content_type)
 std::string formular_charset(const std::vector<Paar> &paare, std::string_view erklaert)
 {
     for (const Paar &p : paare)
-        if (p.name == "_charset_")
+        if (p.name == "_charset_" && !p.wert.empty())
             return medientyp(p.wert);
     return std::string(erklaert);
 }
@@ -323,12 +329,12 @@ std::vector<Zeile> multipart_zeilen(std::string_view content_type, std::string_v
     Multipart m = multipart_zerlegen(inhalt, parameter(content_type, "boundary").value_or(""));
     std::string form = charset_feld(m);
     form = form.empty() ? charset_von(content_type) : medientyp(form);
-    std::vector<Zeile> z{satz(medientyp(content_type) + ", " + std::to_string(m.teile.size()) + " parts" +
+    std::vector<Zeile> z{satz(medientyp(content_type) + ", " + anzahl(m.teile.size(), "part") +
                               (form.empty() ? "" : ", charset " + form))};
     for (std::size_t i = 0; i < m.teile.size() && i < ZEILEN_HOECHSTENS; ++i)
         teil_zeilen(z, i + 1, m.teile[i], form);
     if (m.teile.size() > ZEILEN_HOECHSTENS)
-        z.push_back(satz("... " + std::to_string(m.teile.size() - ZEILEN_HOECHSTENS) + " more parts"));
+        z.push_back(satz("... and " + anzahl(m.teile.size() - ZEILEN_HOECHSTENS, "more part")));
     if (!m.fehler.empty())
         z.push_back(satz("broken multipart: " + m.fehler));
     return z;

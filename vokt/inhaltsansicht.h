@@ -37,7 +37,7 @@ Zeichensatz zeichensatz(std::string_view name);
 // when there is none.
 std::string charset_von(std::string_view content_type);
 // A form's charset: the value of its field _charset_ (as browsers fill
-// it), else the one declared.
+// it) unless empty, else the one declared.
 std::string formular_charset(const std::vector<Paar> &paare, std::string_view erklaert);
 
 // Bytes in that charset as UTF-8: ISO-8859-1 and windows-1252 converted,
