@@ -107,7 +107,10 @@ std::vector<std::string> hex_zeilen(std::string_view bytes, std::size_t ab)
             if (j == i + 7)
                 hex += ' ';
         }
-        zeilen.push_back(hex + "  |" + lesbar + "|");
+        hex += "  |";
+        hex += lesbar;
+        hex += '|';
+        zeilen.push_back(hex);
     }
     return zeilen;
 }
