@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 PACKAGES=(
   # build and unit tests
   g++ cmake make libgtest-dev libgmock-dev
-  # vokt har's JSON
+  # vokt show's JSON view and vokt har's output
   nlohmann-json3-dev
   # sanitizer build, fuzzing and memory checks
   clang-14 libclang-rt-14-dev valgrind
