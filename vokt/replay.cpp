@@ -218,29 +218,32 @@ int aus_rohr(int rohr)
 }
 
 // The --body-file, as a regular file (a pipe's content copied into one
-// when a pipe is allowed), and its size; -1 after a message.
+// when a pipe is allowed), and its size; -1 after a message.  A FIFO is
+// opened without waiting first: it is no regular file.
 int inhalt_oeffnen(const char *pfad, bool rohr_erlaubt, std::uint64_t *groesse)
 {
-    int fd = open(pfad, O_RDONLY | O_CLOEXEC);
+    int fd = open(pfad, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat st {};
+    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode) && rohr_erlaubt) {
+        close(fd);
+        fd = open(pfad, O_RDONLY | O_CLOEXEC);
+        int rohr = fd;
+        fd = fd >= 0 ? aus_rohr(rohr) : -1;
+        if (rohr >= 0)
+            close(rohr);
+    }
     if (fd < 0 || fstat(fd, &st) != 0) {
         meldung("%s: %s", pfad, std::strerror(errno));
-        return -1;
-    }
-    int datei = S_ISFIFO(st.st_mode) && rohr_erlaubt ? aus_rohr(fd) : fd;
-    if (datei != fd)
-        close(fd);
-    if (datei < 0 || fstat(datei, &st) != 0 || !S_ISREG(st.st_mode)) {
+    } else if (!S_ISREG(st.st_mode)) {
         meldung("%s: %s", pfad,
-                datei < 0
-                    ? std::strerror(errno)
-                    : (rohr_erlaubt ? "not a regular file or a pipe" : "not a regular file (the command reads it)"));
-        if (datei >= 0)
-            close(datei);
-        return -1;
+                rohr_erlaubt ? "not a regular file or a pipe" : "not a regular file (the command reads it)");
+    } else {
+        *groesse = static_cast<std::uint64_t>(st.st_size);
+        return fd;
     }
-    *groesse = static_cast<std::uint64_t>(st.st_size);
-    return datei;
+    if (fd >= 0)
+        close(fd);
+    return -1;
 }
 
 // The record with the edits, written to an unnamed file and read from
@@ -293,6 +296,8 @@ const Aufzeichnung *vorbereiten(Aufruf &auf, int *quelle, Aufzeichnung &a, Aufze
 void zusammenfassen(const char *programm, int status, const Mitschnitt &m)
 {
     std::string p = sichtbar(programm);
+    if (m.fehlerende != '\n')
+        std::fputc('\n', stderr); // the program's last line ends before ours
     if (m.signal != 0)
         meldung("%s: ended by signal %d (%s), exit status %d", p.c_str(), m.signal, strsignal(m.signal), status);
     else
@@ -300,8 +305,6 @@ void zusammenfassen(const char *programm, int status, const Mitschnitt &m)
     Urteil u = antwort_pruefen(m.anfang, m.ausgabe <= m.anfang.size());
     meldung("%s: %s, %llu bytes of output", p.c_str(), urteil_text(u).c_str(),
             static_cast<unsigned long long>(m.ausgabe));
-    if (m.fehlerende != '\n')
-        std::fputc('\n', stderr); // the program's last line ends before ours
     meldung("%s: %llu bytes on standard error", p.c_str(), static_cast<unsigned long long>(m.fehlerausgabe));
 }
 
