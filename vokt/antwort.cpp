@@ -46,12 +46,12 @@ void zeilenende_merken(Urteil &u, bool crlf)
 
 // One header line, without its line end: false, with the reason, when it
 // is none.
-bool kopfzeile(Urteil &u, std::string_view zeile)
+bool kopfzeile(Urteil &u, std::string_view zeile, int nummer)
 {
     std::size_t doppelpunkt = zeile.find(':');
     std::string_view name = zeile.substr(0, doppelpunkt);
     if (doppelpunkt == std::string_view::npos || !ist_token(name)) {
-        u.grund = "a line that is no header line (\"" + sichtbar(zeile) + "\")";
+        u.grund = "line " + std::to_string(nummer) + " is no header line (\"" + sichtbar(zeile) + "\")";
         return false;
     }
     std::string_view wert = ohne_blanks(zeile.substr(doppelpunkt + 1));
@@ -81,7 +81,7 @@ Urteil antwort_pruefen(std::string_view anfang, bool ganz)
         u.grund = "no output";
         return u;
     }
-    for (std::size_t ab = 0;;) {
+    for (std::size_t ab = 0, nummer = 1;; ++nummer) {
         std::size_t lf = anfang.find('\n', ab);
         if (lf == std::string_view::npos) {
             u.grund = ganz ? "the header does not end (no empty line)" : "no empty line within the first 64 KiB";
@@ -94,7 +94,7 @@ Urteil antwort_pruefen(std::string_view anfang, bool ganz)
         ab = lf + 1;
         if (zeile.empty())
             break;
-        if (!kopfzeile(u, zeile))
+        if (!kopfzeile(u, zeile, static_cast<int>(nummer)))
             return u;
     }
     if (!u.content_type && !u.location && !u.status_falsch && u.status.empty())
