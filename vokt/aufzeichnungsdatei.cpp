@@ -141,3 +141,17 @@ bool inhaltsdatei_schreiben(const char *pfad, int quelle, const Aufzeichnung &a,
     std::free(echt);
     return true;
 }
+
+int unbenannte_datei()
+{
+    const char *tmp = std::getenv("TMPDIR");
+    std::string dir = tmp != nullptr && *tmp == '/' ? tmp : "/tmp";
+    int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        std::string name = dir + "/vokt-replay.XXXXXX";
+        fd = mkostemp(name.data(), O_CLOEXEC);
+        if (fd >= 0)
+            unlink(name.c_str());
+    }
+    return fd;
+}

@@ -29,4 +29,8 @@ bool inhalt_holen(int quelle, const vokt::intern::Aufzeichnung &a, std::string *
 // the dump.  *voll gets its full path; false after a message.
 bool inhaltsdatei_schreiben(const char *pfad, int quelle, const vokt::intern::Aufzeichnung &a, std::string *voll);
 
+// An unnamed file in TMPDIR (or /tmp), open for reading and writing;
+// -1 with errno set.
+int unbenannte_datei();
+
 #endif

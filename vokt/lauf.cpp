@@ -2,12 +2,14 @@
 #include "aufzeichnungsdatei.h"
 #include "meldung.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -80,15 +82,7 @@ std::string programm_finden(const char *programm)
 // An unnamed temporary file that holds the body, read from its start.
 int temporaer(int quelle, const Aufzeichnung &a)
 {
-    const char *tmp = std::getenv("TMPDIR");
-    std::string dir = tmp != nullptr && *tmp == '/' ? tmp : "/tmp";
-    int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        std::string name = dir + "/vokt-replay.XXXXXX";
-        fd = mkostemp(name.data(), O_CLOEXEC);
-        if (fd >= 0)
-            unlink(name.c_str());
-    }
+    int fd = unbenannte_datei();
     if (fd >= 0 && (!kopieren(quelle, a, fd) || lseek(fd, 0, SEEK_SET) != 0)) {
         close(fd);
         return -1;
@@ -118,15 +112,27 @@ int eingabe(int quelle, const Aufzeichnung &a)
     return temporaer(quelle, a);
 }
 
-// The forked child: the body on standard input, then the program; when
-// execve fails, its errno goes to the parent through fehlerkanal.
-[[noreturn]] void kindprozess(int ein, int fehlerkanal, const std::string &pfad, char **argv, char **envp)
+// Makes fd the descriptor ziel of the program, open across execve.
+void umlenken(int fd, int ziel)
 {
-    if (ein != 0) {
-        dup2(ein, 0);
-        close(ein);
-    } else {
-        fcntl(0, F_SETFD, 0);
+    if (fd == ziel) {
+        fcntl(fd, F_SETFD, 0);
+        return;
+    }
+    dup2(fd, ziel);
+    close(fd);
+}
+
+// The forked child: the body on standard input, its output into the
+// pipes aus (when aus[0] is one), then the program; when execve fails, its
+// errno goes to the parent through fehlerkanal.
+[[noreturn]] void kindprozess(int ein, const int *aus, int fehlerkanal, const std::string &pfad, char **argv,
+                              char **envp)
+{
+    umlenken(ein, 0);
+    if (aus[0] >= 0) {
+        umlenken(aus[0], 1);
+        umlenken(aus[1], 2);
     }
     execve(pfad.c_str(), argv, envp);
     int fehler = errno;
@@ -134,23 +140,89 @@ int eingabe(int quelle, const Aufzeichnung &a)
     _exit(127);
 }
 
-int warten(pid_t pid)
+// What came from the pipe of descriptor i (1 the output, 2 standard
+// error): counted, the output's start kept, passed on to ours as long as
+// ours takes it.
+void weitergeben(Mitschnitt &m, int i, const char *p, std::size_t n, bool *offen)
+{
+    if (i == 1) {
+        std::size_t platz = m.anfang_hoechstens - std::min(m.anfang.size(), m.anfang_hoechstens);
+        m.anfang.append(p, std::min(n, platz));
+    }
+    (i == 1 ? m.ausgabe : m.fehlerausgabe) += n;
+    m.fehlerende = i == 2 && n > 0 ? p[n - 1] : m.fehlerende;
+    *offen = *offen && alles_schreiben(i, p, n);
+}
+
+// Reads both pipes to their end (the program and whatever it started has
+// closed them) and hands what comes on.
+void mitschneiden(Mitschnitt &m, const int *lesen)
+{
+    static char puffer[64 * 1024];
+    pollfd p[2] = {{lesen[0], POLLIN, 0}, {lesen[1], POLLIN, 0}};
+    bool offen[2] = {true, true};
+    while (p[0].fd >= 0 || p[1].fd >= 0) {
+        if (poll(p, 2, -1) < 0 && errno != EINTR)
+            break;
+        for (int i = 0; i < 2; ++i) {
+            if (p[i].fd < 0 || p[i].revents == 0)
+                continue;
+            ssize_t n = read(p[i].fd, puffer, sizeof puffer);
+            if (n > 0) {
+                weitergeben(m, i + 1, puffer, static_cast<std::size_t>(n), &offen[i]);
+            } else if (n == 0 || errno != EINTR) {
+                close(p[i].fd);
+                p[i].fd = -1;
+            }
+        }
+    }
+    for (const pollfd &q : p)
+        if (q.fd >= 0)
+            close(q.fd);
+}
+
+int warten(pid_t pid, int *signal)
 {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR)
             return FEHLER;
     }
-    if (WIFSIGNALED(status))
+    if (WIFSIGNALED(status)) {
+        *signal = WTERMSIG(status);
         return 128 + WTERMSIG(status);
+    }
     return WEXITSTATUS(status);
+}
+
+// Two pipes for the program's output and standard error when they are
+// passed through: lesen[] the read ends, aus[] the write ends; aus[0] -1
+// when not.  False with errno set.
+bool ausgaberohre(const Laufwahl &w, int *lesen, int *aus)
+{
+    int rohr[2][2];
+    aus[0] = aus[1] = -1;
+    if (w.mitschnitt == nullptr)
+        return true;
+    if (pipe2(rohr[0], O_CLOEXEC) != 0)
+        return false;
+    if (pipe2(rohr[1], O_CLOEXEC) != 0) {
+        close(rohr[0][0]);
+        close(rohr[0][1]);
+        return false;
+    }
+    for (int i = 0; i < 2; ++i) {
+        lesen[i] = rohr[i][0];
+        aus[i] = rohr[i][1];
+    }
+    return true;
 }
 
 // Starts the program with its environment and input, and waits for it.
 int starten(const Laufwahl &w, const char *datei, const std::string &pfad, int ein, char **envp)
 {
-    int fehlerkanal[2];
-    if (ein < 0 || pipe2(fehlerkanal, O_CLOEXEC) != 0) {
+    int fehlerkanal[2], lesen[2] = {-1, -1}, aus[2];
+    if (ein < 0 || !ausgaberohre(w, lesen, aus) || pipe2(fehlerkanal, O_CLOEXEC) != 0) {
         meldung("%s: cannot hand the body over: %s", datei, std::strerror(errno));
         return FEHLER;
     }
@@ -160,7 +232,7 @@ int starten(const Laufwahl &w, const char *datei, const std::string &pfad, int e
         return FEHLER;
     }
     if (pid == 0)
-        kindprozess(ein, fehlerkanal[1], pfad, w.programm, envp);
+        kindprozess(ein, aus, fehlerkanal[1], pfad, w.programm, envp);
     close(ein);
     close(fehlerkanal[1]);
     // Ctrl-C reaches the program; its status is then ours to pass on.
@@ -171,11 +243,21 @@ int starten(const Laufwahl &w, const char *datei, const std::string &pfad, int e
     while ((n = read(fehlerkanal[0], &fehler, sizeof fehler)) < 0 && errno == EINTR) {
     }
     close(fehlerkanal[0]);
-    int status = warten(pid);
+    Mitschnitt leer;
+    Mitschnitt &m = w.mitschnitt != nullptr ? *w.mitschnitt : leer;
+    if (w.mitschnitt != nullptr) {
+        // A reader of our output that went away ends the passing on, not us.
+        std::signal(SIGPIPE, SIG_IGN);
+        close(aus[0]);
+        close(aus[1]);
+        mitschneiden(m, lesen);
+    }
+    int status = warten(pid, &m.signal);
     if (n == static_cast<ssize_t>(sizeof fehler)) {
         meldung("%s: cannot run: %s (record %s)", w.programm[0], std::strerror(fehler), datei);
         return FEHLER;
     }
+    m.gelaufen = true;
     return status;
 }
 
@@ -188,7 +270,7 @@ int laufen(const Laufwahl &w, const char *datei, int quelle, const Aufzeichnung 
         meldung("%s: program not found or not executable (record %s)", w.programm[0], datei);
         return FEHLER;
     }
-    lesehinweise(datei, a);
+    lesehinweise(datei, w.urschrift != nullptr ? *w.urschrift : a);
     std::vector<std::string> env = umgebung(w, datei, a);
     std::vector<char *> envp;
     envp.reserve(env.size() + 1);

@@ -6,8 +6,23 @@
 
 #include "intern/aufzeichnung.h"
 
+#include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
+
+// What passed through from the program, when the caller asks for it: its
+// standard output and standard error go through pipes to ours, counted,
+// and the start of the output is kept.
+struct Mitschnitt {
+    std::size_t anfang_hoechstens = 0; // how many bytes of the output's start to keep
+    std::string anfang;                // the output's first bytes
+    std::uint64_t ausgabe = 0;         // bytes on the program's standard output
+    std::uint64_t fehlerausgabe = 0;   // bytes on its standard error
+    char fehlerende = '\n';            // the last byte on its standard error
+    bool gelaufen = false;             // the program ran (laufen() returned its status)
+    int signal = 0;                    // the signal that ended it, 0 if none
+};
 
 // How to run: the program, and which entries it gets beyond those a web
 // server sets for a CGI program.
@@ -16,6 +31,10 @@ struct Laufwahl {
     std::vector<std::string_view> behalten; // --keep
     bool alle_behalten = false;             // --keep-all
     bool lader_behalten = false;            // --keep-loader-variables
+    // The record whose reader's notes are given (null: the one that runs),
+    // when the one that runs is an edited copy of it.
+    const vokt::intern::Aufzeichnung *urschrift = nullptr;
+    Mitschnitt *mitschnitt = nullptr; // null: the output goes straight to ours
 };
 
 // Runs the program on the record (its body in the file quelle) and waits

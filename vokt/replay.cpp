@@ -1,21 +1,412 @@
-// vokt replay, curl and body: not built yet.
+// vokt replay, curl and body: a record run through a CGI program, sent
+// again as a curl command, its body written out; replay and curl with
+// edits (aendern.h), made on a copy of the record in an unnamed file.
+#include "aendern.h"
+#include "antwort.h"
+#include "aufzeichnungsdatei.h"
 #include "befehle.h"
+#include "curl.h"
+#include "lauf.h"
 #include "meldung.h"
 
-int befehl_replay(int, char **)
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <string_view>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace vokt::intern;
+
+namespace {
+
+const char REPLAY_USAGE[] =
+    "usage: vokt replay RECORD [EDIT]... [--keep NAME]... [--keep-all] [--keep-loader-variables]\n"
+    "                   [--] PROGRAM [ARG...]\n"
+    "\n"
+    "Runs PROGRAM as a web server would have run it for the request recorded in\n"
+    "RECORD: the recorded entries are its environment, the recorded body is its\n"
+    "standard input.  Only the variables a web server sets for a CGI program are\n"
+    "passed; --keep NAME, --keep-all and --keep-loader-variables pass others (as\n"
+    "vokt-replay does).  Its output and standard error pass through; when it\n"
+    "ends, a summary on standard error: its exit status, whether its output\n"
+    "starts with a valid CGI response (a Content-Type, Location or Status header,\n"
+    "\"Name: value\" lines, an empty line after them; LF or CRLF), its Status, and\n"
+    "the bytes it wrote to standard error.  The exit status is the program's\n"
+    "(128 + N when signal N ended it), 2 when it could not be run.\n"
+    "\n"
+    "EDIT, applied in the order given, to a copy (RECORD stays as it is):\n"
+    "  --set NAME=VALUE  the entry NAME gets VALUE (added when there is none)\n"
+    "  --unset NAME      every entry NAME is left out\n"
+    "  --body-file FILE  the body is FILE's content (FILE is read, never written;\n"
+    "                    a pipe such as /dev/stdin too), and CONTENT_LENGTH is its\n"
+    "                    length unless --set or --unset names CONTENT_LENGTH\n";
+
+const char CURL_USAGE[] = "usage: vokt curl RECORD [--url BASE] [EDIT]...\n"
+                          "\n"
+                          "Prints one shell command that sends the request recorded in RECORD again\n"
+                          "with curl, to BASE (scheme://host:port) or to the recorded host, as\n"
+                          "vokt-replay --curl does: every byte from the record is quoted for the\n"
+                          "shell, a header whose value holds a line break or another control byte is\n"
+                          "left out with a note.  A body of up to 64 KiB is part of the command.\n"
+                          "\n"
+                          "EDIT, applied in the order given:\n"
+                          "  --set NAME=VALUE  the entry NAME gets VALUE (added when there is none):\n"
+                          "                    --set HTTP_COOKIE=a=1 sends \"Cookie: a=1\",\n"
+                          "                    --set REQUEST_METHOD=PUT the method PUT\n"
+                          "  --unset NAME      every entry NAME is left out (--unset HTTP_COOKIE)\n"
+                          "  --body-file FILE  send FILE, a regular file of any size, instead of the\n"
+                          "                    recorded body: the command names it by its full path and\n"
+                          "                    reads it when it runs.  FILE is read, never written\n"
+                          "                    (vokt-replay --curl --body-file FILE writes the recorded\n"
+                          "                    body to FILE; here 'vokt body RECORD >FILE' does that).\n";
+
+const char BODY_USAGE[] = "usage: vokt body RECORD\n"
+                          "\n"
+                          "Writes the body recorded in RECORD, raw, to standard output.\n";
+
+enum class Art { REPLAY, CURL };
+
+struct Aufruf {
+    Art art = Art::REPLAY;
+    bool hilfe = false;
+    const char *datei = nullptr;        // RECORD
+    const char *inhaltsdatei = nullptr; // --body-file
+    const char *url = nullptr;          // --url
+    Aenderungen ae;                     // --set, --unset (the new body's length comes later)
+    Laufwahl lauf;                      // PROGRAM, --keep...
+};
+
+// The argument of the option at argv[i]; null, with a message, when none follows.
+const char *argument(int argc, char **argv, int &i, const char *was)
 {
-    meldung("replay: not built yet");
-    return FEHLER;
+    if (i + 1 >= argc) {
+        meldung("%s needs %s", argv[i], was);
+        return nullptr;
+    }
+    return argv[++i];
 }
 
-int befehl_curl(int, char **)
+// --set NAME=VALUE or --unset NAME, whose argument is w.
+bool aenderung(Aufruf &auf, std::string_view o, const char *w)
 {
-    meldung("curl: not built yet");
-    return FEHLER;
+    std::string_view text = w;
+    std::size_t gleich = text.find('=');
+    bool setzen = o == "--set";
+    if (gleich == 0 || text.empty() || setzen == (gleich == std::string_view::npos)) {
+        meldung("%s needs %s, not \"%s\"", o.data(), setzen ? "NAME=VALUE" : "a NAME without '='",
+                sichtbar(text).c_str());
+        return false;
+    }
+    if (setzen)
+        auf.ae.schritte.push_back({text.substr(0, gleich), text.substr(gleich + 1)});
+    else
+        auf.ae.schritte.push_back({text, std::nullopt});
+    return true;
 }
 
-int befehl_body(int, char **)
+bool laufoption(Aufruf &auf, std::string_view o, int argc, char **argv, int &i)
 {
-    meldung("body: not built yet");
-    return FEHLER;
+    if (o == "--keep-all" || o == "--keep-loader-variables") {
+        (o == "--keep-all" ? auf.lauf.alle_behalten : auf.lauf.lader_behalten) = true;
+        return true;
+    }
+    const char *name = argument(argc, argv, i, "a NAME");
+    if (name != nullptr)
+        auf.lauf.behalten.emplace_back(name);
+    return name != nullptr;
+}
+
+bool option(Aufruf &auf, int argc, char **argv, int &i)
+{
+    std::string_view o = argv[i];
+    if (o == "--help") {
+        auf.hilfe = true;
+        return true;
+    }
+    if (o == "--set" || o == "--unset") {
+        const char *w = argument(argc, argv, i, o == "--set" ? "NAME=VALUE" : "a NAME");
+        return w != nullptr && aenderung(auf, o, w);
+    }
+    if (o == "--body-file" || (o == "--url" && auf.art == Art::CURL)) {
+        const char *w = argument(argc, argv, i, o == "--url" ? "a BASE (scheme://host:port)" : "a FILE");
+        (o == "--url" ? auf.url : auf.inhaltsdatei) = w;
+        return w != nullptr;
+    }
+    bool behalten = o == "--keep" || o == "--keep-all" || o == "--keep-loader-variables";
+    if (auf.art == Art::REPLAY && behalten)
+        return laufoption(auf, o, argc, argv, i);
+    if (behalten || o == "--url")
+        meldung("%s belongs to vokt %s", argv[i], behalten ? "replay" : "curl");
+    else
+        meldung("unknown option %s (--help shows the usage)", argv[i]);
+    return false;
+}
+
+// Options stand before PROGRAM; everything from PROGRAM on is its own.
+bool argumente(Aufruf &auf, int argc, char **argv)
+{
+    int i = 1;
+    for (; i < argc && !auf.hilfe; ++i) {
+        std::string_view arg = argv[i];
+        if (arg == "--") {
+            ++i;
+            if (auf.datei == nullptr && i < argc)
+                auf.datei = argv[i++];
+            break;
+        }
+        if (arg.size() > 1 && arg[0] == '-') {
+            if (!option(auf, argc, argv, i))
+                return false;
+        } else if (auf.datei == nullptr) {
+            auf.datei = argv[i];
+        } else {
+            break;
+        }
+    }
+    if (auf.hilfe)
+        return true;
+    if (i < argc && auf.art == Art::CURL) {
+        meldung("unexpected argument %s", argv[i]);
+        return false;
+    }
+    if (i < argc)
+        auf.lauf.programm = argv + i;
+    if (auf.datei == nullptr)
+        meldung("no RECORD given (--help shows the usage)");
+    else if (auf.art == Art::REPLAY && auf.lauf.programm == nullptr)
+        meldung("%s: no PROGRAM given to run", auf.datei);
+    return auf.datei != nullptr && (auf.art == Art::CURL || auf.lauf.programm != nullptr);
+}
+
+// ---- the edited copy ---------------------------------------------------------
+
+// n bytes of the regular file von from offset ab, appended to nach.
+bool uebertragen(int von, std::uint64_t ab, std::uint64_t n, int nach)
+{
+    auto pos = static_cast<off_t>(ab);
+    while (n > 0) {
+        ssize_t k = sendfile(nach, von, &pos, static_cast<std::size_t>(std::min<std::uint64_t>(n, 1 << 30)));
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k <= 0) {
+            errno = k == 0 ? ENODATA : errno;
+            return false;
+        }
+        n -= static_cast<std::uint64_t>(k);
+    }
+    return true;
+}
+
+// A pipe's content, to its end, in an unnamed file; -1 with errno set.
+int aus_rohr(int rohr)
+{
+    int fd = unbenannte_datei();
+    static char puffer[64 * 1024];
+    ssize_t n;
+    while (fd >= 0 && ((n = read(rohr, puffer, sizeof puffer)) > 0 || (n < 0 && errno == EINTR)))
+        if (n > 0 && !alles_schreiben(fd, puffer, static_cast<std::size_t>(n))) {
+            close(fd);
+            fd = -1;
+        }
+    return fd;
+}
+
+// The --body-file, as a regular file (a pipe's content copied into one
+// when a pipe is allowed), and its size; -1 after a message.  A FIFO is
+// opened without waiting first: it is no regular file.
+int inhalt_oeffnen(const char *pfad, bool rohr_erlaubt, std::uint64_t *groesse)
+{
+    int fd = open(pfad, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode) && rohr_erlaubt) {
+        close(fd);
+        fd = open(pfad, O_RDONLY | O_CLOEXEC);
+        int rohr = fd;
+        fd = fd >= 0 ? aus_rohr(rohr) : -1;
+        if (rohr >= 0)
+            close(rohr);
+    }
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        meldung("%s: %s", pfad, std::strerror(errno));
+    } else if (!S_ISREG(st.st_mode)) {
+        meldung("%s: %s", pfad,
+                rohr_erlaubt ? "not a regular file or a pipe" : "not a regular file (the command reads it)");
+    } else {
+        *groesse = static_cast<std::uint64_t>(st.st_size);
+        return fd;
+    }
+    if (fd >= 0)
+        close(fd);
+    return -1;
+}
+
+// The record with the edits, written to an unnamed file and read from
+// there into b; the file's descriptor, -1 after a message.
+int bearbeiten(Aufruf &auf, int quelle, const Aufzeichnung &a, Aufzeichnung &b)
+{
+    int inhalt = quelle;
+    std::uint64_t ab = a.inhalt_ab(), laenge = a.inhaltlaenge();
+    if (auf.inhaltsdatei != nullptr) {
+        inhalt = inhalt_oeffnen(auf.inhaltsdatei, auf.art == Art::REPLAY, &laenge);
+        if (inhalt < 0)
+            return -1;
+        ab = 0;
+        auf.ae.neuer_inhalt = laenge;
+    }
+    bool neu = auf.ae.neuer_inhalt.has_value();
+    std::string kopf = kopfteil(aendern(a.eintraege(), auf.ae), a.mit_laenge() || neu,
+                                neu ? static_cast<long long>(laenge) : a.angesagt());
+    int fd = unbenannte_datei();
+    bool ok = fd >= 0 && alles_schreiben(fd, kopf.data(), kopf.size()) && uebertragen(inhalt, ab, laenge, fd);
+    int fehler = errno;
+    if (inhalt != quelle)
+        close(inhalt);
+    if (ok && b.kopf_lesen(fd, kopf.size() + laenge) == Aufzeichnung::GELESEN)
+        return fd;
+    meldung("%s: cannot make the edited copy: %s", auf.datei, ok ? "too large" : std::strerror(fehler));
+    if (fd >= 0)
+        close(fd);
+    return -1;
+}
+
+// The record as it is used: the one read (*quelle its file), or, with
+// edits, the edited copy in b (*quelle then its file).  Null after a
+// message.
+const Aufzeichnung *vorbereiten(Aufruf &auf, int *quelle, Aufzeichnung &a, Aufzeichnung &b)
+{
+    *quelle = laden(auf.datei, a);
+    if (*quelle < 0)
+        return nullptr;
+    if (auf.ae.leer() && auf.inhaltsdatei == nullptr)
+        return &a;
+    int kopie = bearbeiten(auf, *quelle, a, b);
+    close(*quelle);
+    *quelle = kopie;
+    return kopie >= 0 ? &b : nullptr;
+}
+
+// ---- replay ------------------------------------------------------------------
+
+void zusammenfassen(const char *programm, int status, const Mitschnitt &m)
+{
+    std::string p = sichtbar(programm);
+    if (m.fehlerende != '\n')
+        std::fputc('\n', stderr); // the program's last line ends before ours
+    if (m.signal != 0)
+        meldung("%s: ended by signal %d (%s), exit status %d", p.c_str(), m.signal, strsignal(m.signal), status);
+    else
+        meldung("%s: exit status %d", p.c_str(), status);
+    Urteil u = antwort_pruefen(m.anfang, m.ausgabe <= m.anfang.size());
+    meldung("%s: %s, %llu bytes of output", p.c_str(), urteil_text(u).c_str(),
+            static_cast<unsigned long long>(m.ausgabe));
+    meldung("%s: %llu bytes on standard error", p.c_str(), static_cast<unsigned long long>(m.fehlerausgabe));
+}
+
+// ---- curl --------------------------------------------------------------------
+
+// Why no command is made: the method first, then a body too large for
+// the command, with the way vokt offers.  Empty when one is made.
+std::string curl_verweigert_hier(const Aufruf &auf, const Aufzeichnung &b, const CurlWahl &w)
+{
+    CurlWahl ohne_grenze = w; // a body in a file has no size limit
+    ohne_grenze.inhaltsdatei = "";
+    std::string v = curl_verweigert(b, ohne_grenze);
+    if (!v.empty() || curl_verweigert(b, w).empty())
+        return v;
+    return "the body has " + std::to_string(b.inhaltlaenge()) + " bytes, more than the " +
+           std::to_string(IM_BEFEHL_HOECHSTENS) + " a command holds ('vokt body " + sichtbar(auf.datei) +
+           " >FILE', then --body-file FILE): refused";
+}
+
+int curl_ausgeben(const Aufruf &auf, int quelle, const Aufzeichnung &a, const Aufzeichnung &b)
+{
+    CurlWahl w;
+    w.url = auf.url;
+    std::string voll, inhalt;
+    if (auf.inhaltsdatei != nullptr && curl_mit_inhalt(b)) {
+        char *echt = realpath(auf.inhaltsdatei, nullptr);
+        voll = echt != nullptr ? echt : auf.inhaltsdatei;
+        std::free(echt);
+        w.inhaltsdatei = voll.c_str();
+    }
+    std::string verweigert = curl_verweigert_hier(auf, b, w);
+    if (!verweigert.empty()) {
+        meldung("%s: %s", auf.datei, verweigert.c_str());
+        return FEHLER;
+    }
+    if (curl_mit_inhalt(b) && w.inhaltsdatei == nullptr) {
+        if (!inhalt_holen(quelle, b, &inhalt)) {
+            meldung("%s: reading the body: %s", auf.datei, std::strerror(errno));
+            return FEHLER;
+        }
+        w.inhalt = inhalt;
+    }
+    lesehinweise(auf.datei, a);
+    CurlErgebnis e = curl_befehl(b, w);
+    for (const std::string &h : e.hinweise)
+        meldung("%s: %s", auf.datei, h.c_str());
+    const std::string &t = e.befehl;
+    return std::fwrite(t.data(), 1, t.size(), stdout) == t.size() && std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+int mit_aufruf(int argc, char **argv, Art art, const char *usage)
+{
+    Aufruf auf;
+    auf.art = art;
+    if (!argumente(auf, argc, argv))
+        return FEHLER;
+    if (auf.hilfe)
+        return std::fputs(usage, stdout) >= 0 ? 0 : 1;
+    Aufzeichnung a, b;
+    int quelle = -1;
+    const Aufzeichnung *r = vorbereiten(auf, &quelle, a, b);
+    if (r == nullptr)
+        return FEHLER;
+    if (art == Art::CURL)
+        return curl_ausgeben(auf, quelle, a, *r);
+    Mitschnitt m;
+    m.anfang_hoechstens = ANFANG_HOECHSTENS;
+    auf.lauf.mitschnitt = &m;
+    auf.lauf.urschrift = &a;
+    int status = laufen(auf.lauf, auf.datei, quelle, *r);
+    if (m.gelaufen)
+        zusammenfassen(auf.lauf.programm[0], status, m);
+    return status;
+}
+
+} // namespace
+
+int befehl_replay(int argc, char **argv)
+{
+    return mit_aufruf(argc, argv, Art::REPLAY, REPLAY_USAGE);
+}
+
+int befehl_curl(int argc, char **argv)
+{
+    return mit_aufruf(argc, argv, Art::CURL, CURL_USAGE);
+}
+
+int befehl_body(int argc, char **argv)
+{
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0)
+        return std::fputs(BODY_USAGE, stdout) >= 0 ? 0 : 1;
+    if (argc != 2 || argv[1][0] == '-') {
+        meldung(argc < 2 ? "no RECORD given (--help shows the usage)" : "usage: vokt body RECORD");
+        return FEHLER;
+    }
+    Aufzeichnung a;
+    int quelle = laden(argv[1], a);
+    if (quelle < 0)
+        return FEHLER;
+    if (!kopieren(quelle, a, 1)) {
+        meldung("%s: copying the body: %s", argv[1], std::strerror(errno));
+        return 1;
+    }
+    return 0;
 }

@@ -41,6 +41,47 @@ void verlauf_name(char *name, std::size_t size)
 
 namespace {
 
+bool ist_leerraum(char z)
+{
+    return z == ' ' || z == '\t' || z == '\n' || z == '\r';
+}
+
+} // namespace
+
+int verlauf_anzahl_aus(const char *text, std::size_t n)
+{
+    std::size_t i = 0;
+    while (i < n && ist_leerraum(text[i]))
+        ++i;
+    long zahl = 0;
+    std::size_t ziffern = 0;
+    for (; i < n && text[i] >= '0' && text[i] <= '9'; ++i, ++ziffern)
+        zahl = zahl > VERLAUF_HOECHSTENS ? zahl : zahl * 10 + (text[i] - '0');
+    while (i < n && ist_leerraum(text[i]))
+        ++i;
+    if (i < n || ziffern == 0 || zahl == 0)
+        return VERLAUF_ANZAHL;
+    return zahl > VERLAUF_HOECHSTENS ? VERLAUF_HOECHSTENS : static_cast<int>(zahl);
+}
+
+int verlauf_anzahl(int verzeichnis)
+{
+    // The directory belongs to the server's user, and so does what is in
+    // it: a link is not followed, a FIFO not waited on, at most 31 bytes
+    // read; a longer file is no number.
+    int fd = openat(verzeichnis, VERLAUF_ZAHLDATEI, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return VERLAUF_ANZAHL;
+    char text[32];
+    ssize_t n = read(fd, text, sizeof text);
+    close(fd);
+    if (n <= 0 || static_cast<std::size_t>(n) == sizeof text)
+        return VERLAUF_ANZAHL;
+    return verlauf_anzahl_aus(text, static_cast<std::size_t>(n));
+}
+
+namespace {
+
 // "YYYYmmddTHHMMSS.uuuuuuZ-" and digits.
 bool ist_eintrag(const char *n)
 {
@@ -74,6 +115,7 @@ void verlauf_kuerzen(int verzeichnis)
             close(fd);
         return;
     }
+    auto behalten = static_cast<std::size_t>(verlauf_anzahl(verzeichnis));
     char **namen = nullptr;
     std::size_t anzahl = 0;
     std::size_t platz = 0;
@@ -94,7 +136,7 @@ void verlauf_kuerzen(int verzeichnis)
     if (anzahl > 0)
         std::qsort(namen, anzahl, sizeof *namen, vergleiche);
     for (std::size_t i = 0; i < anzahl; ++i) {
-        if (i + VERLAUF_ANZAHL < anzahl)
+        if (i + behalten < anzahl)
             unlinkat(verzeichnis, namen[i], 0);
         std::free(namen[i]);
     }

@@ -3,6 +3,8 @@
 #include "sandbox.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -204,6 +206,60 @@ TEST_F(History, AnEntryThatCannotBeLinkedIsCopiedOrReported)
             EXPECT_TRUE(res.out.find("<B>Interner Fehler:</B>Datei " + dir + "/") != std::string::npos);
         }
         umount2(box->host(dir).c_str(), MNT_DETACH);
+    }
+}
+
+// The administrator sets the count in <dump>.d/keep.  Old records of the
+// history's form lie ready; one request then cuts the history down.  The
+// keep file is never taken for a record, and one that is a link or a FIFO
+// is not read.
+TEST_F(History, TheKeepFileSetsTheCount)
+{
+    enum Art { DATEI, LINK, FIFO };
+    struct Fall {
+        std::string inhalt;
+        Art art;
+        int alte, bleiben;
+    };
+    const Fall faelle[] = {
+        {"3\n", DATEI, 5, 3},           {"  7 \r\n", DATEI, 9, 7},   {"abc", DATEI, 104, 100},
+        {"-5", DATEI, 104, 100},         {"0", DATEI, 104, 100},       {"", DATEI, 104, 100},
+        {"3 4", DATEI, 104, 100},        {"99999999999999999999", DATEI, 10004, 10000},
+        {"10001", DATEI, 10004, 10000},  {"3", LINK, 104, 100},        {"", FIFO, 104, 100},
+    };
+    for (const Fall &f : faelle) {
+        SCOPED_TRACE(f.inhalt + " " + std::to_string(f.art));
+        std::system(("rm -rf '" + box->host(dir) + "'").c_str());
+        make_dir(dir, 65534);
+        for (int i = 0; i < f.alte; ++i) {
+            char name[64];
+            std::snprintf(name, sizeof name, "/20000101T000000.%06dZ-1", i);
+            std::fclose(std::fopen(box->host(dir + name).c_str(), "w"));
+        }
+        std::string keep = box->host(dir + "/keep");
+        if (f.art == FIFO) {
+            ASSERT_EQ(mkfifo(keep.c_str(), 0644), 0);
+        } else {
+            std::string ziel = f.art == LINK ? box->host(dir + "/three") : keep;
+            FILE *d = std::fopen(ziel.c_str(), "w");
+            std::fputs(f.inhalt.c_str(), d);
+            std::fclose(d);
+            chmod(ziel.c_str(), 0644);
+            if (f.art == LINK) {
+                ASSERT_EQ(symlink("three", keep.c_str()), 0);
+            }
+        }
+        Request r = numbered(1);
+        ASSERT_EQ(box->run(r).status, 0);
+        auto names = entries(dir);
+        auto records = std::count_if(names.begin(), names.end(), [](const std::string &n) { return n[0] == '2'; });
+        EXPECT_EQ(records, f.bleiben);
+        EXPECT_NE(std::find(names.begin(), names.end(), "keep"), names.end()) << "the keep file went";
+        ASSERT_GE(records, 2);
+        EXPECT_EQ(box->read(dir + "/" + names[static_cast<size_t>(records - 1)]), record(r)) << "the newest stays";
+        char erste[64]; // the oldest that stays
+        std::snprintf(erste, sizeof erste, "20000101T000000.%06dZ-1", f.alte + 1 - f.bleiben);
+        EXPECT_EQ(names[0], erste);
     }
 }
 

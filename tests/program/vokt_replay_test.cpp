@@ -28,6 +28,7 @@ using namespace std::string_literals;
 using Liste = std::vector<std::string>;
 
 const std::string REPLAY = VOKT_REPLAY;
+const std::string VOKT = VOKT_BIN;
 
 using Ergebnis = Outcome;
 
@@ -363,11 +364,11 @@ class CurlReplay : public Replay {
 protected:
     // The record is gone before bash runs the command (as when the next
     // request overwrites the dump): the command must need nothing of it.
-    Gesendet senden(const std::string &rec, const Liste &optionen = {})
+    Gesendet senden(const std::string &rec, const Liste &optionen = {}, const Liste &programm = {REPLAY, "--curl"})
     {
         Gesendet g;
         std::string base = "http://127.0.0.1:" + std::to_string(server_.port());
-        Ergebnis b = starte(mit({REPLAY, "--curl", rec, "--url", base + "/"}, optionen));
+        Ergebnis b = starte(mit(mit(programm, {rec, "--url", base + "/"}), optionen));
         g.befehl = b.out;
         g.err = b.err;
         unlink(rec.c_str());
@@ -523,6 +524,210 @@ TEST_F(CurlReplay, TheBodyIsInTheCommandOrInAFileOfItsOwn)
             EXPECT_NE(g.befehl.find(" --data-binary @'" + datei_pfad + "'\n"), std::string::npos) << g.befehl;
         }
     }
+}
+
+// ---- vokt replay, curl and body ----------------------------------------------
+
+// A CGI script that shows the method, the length, the query, the cookie
+// and its body.
+const char ZEIGE_CGI[] = "#!/bin/sh\nprintf 'Content-Type: text/plain\\n\\n'\n"
+                         "echo \"$REQUEST_METHOD $CONTENT_LENGTH q=$QUERY_STRING c=${HTTP_COOKIE-none}\"\ncat\n";
+
+TEST_F(Replay, VoktReplayEditsACopyOfTheRecord)
+{
+    const std::string text = "REQUEST_METHOD=POST\nCONTENT_LENGTH=3\nQUERY_STRING=a=1\nHTTP_COOKIE=s=1\n"
+                             "HTTP_COOKIE=s=2\n*3\nx=1";
+    std::string rec = datei("rec", text);
+    std::string cgi = datei("cgi", ZEIGE_CGI);
+    chmod(cgi.c_str(), 0755);
+    datei("neu", "y=22&z");
+    datei("leer", "");
+    struct Fall {
+        Liste optionen;
+        std::string erwartet;
+    };
+    const Fall faelle[] = {
+        {{}, "POST 3 q=a=1 c=s=2\nx=1"},
+        {{"--set", "QUERY_STRING=b=2"}, "POST 3 q=b=2 c=s=2\nx=1"},
+        {{"--set", "HTTP_COOKIE=t=1"}, "POST 3 q=a=1 c=t=1\nx=1"},
+        {{"--unset", "HTTP_COOKIE"}, "POST 3 q=a=1 c=none\nx=1"},
+        {{"--body-file", "neu"}, "POST 6 q=a=1 c=s=2\ny=22&z"},
+        {{"--body-file", "neu", "--set", "CONTENT_LENGTH=99"}, "POST 99 q=a=1 c=s=2\ny=22&z"},
+        {{"--set", "REQUEST_METHOD=PUT", "--body-file", "leer", "--unset", "QUERY_STRING"}, "PUT 0 q= c=s=2\n"},
+    };
+    for (const Fall &f : faelle) {
+        Ergebnis r = starte(mit(mit({VOKT, "replay", rec}, f.optionen), {"--", cgi}));
+        EXPECT_EQ(r.out, "Content-Type: text/plain\n\n" + f.erwartet) << r.err;
+        EXPECT_EQ(r.status, 0);
+        EXPECT_NE(r.err.find("vokt: " + cgi + ": a valid CGI response (Content-Type; lines end in LF)"),
+                  std::string::npos)
+            << r.err;
+    }
+    Ergebnis r = starte({"/bin/sh", "-c", "printf p=1 | \"$0\" replay rec --body-file /dev/stdin ./cgi", VOKT});
+    EXPECT_EQ(r.out, "Content-Type: text/plain\n\nPOST 3 q=a=1 c=s=2\np=1") << r.err;
+    EXPECT_EQ(read_file(rec), text) << "the record was changed";
+}
+
+TEST_F(Replay, VoktReplaySumsUpTheProgramsResponse)
+{
+    std::string rec = datei("rec", "REQUEST_METHOD=GET\n*0\n");
+    struct Fall {
+        std::string skript;
+        int status;
+        std::string ausgabe, fehler; // the program's
+        Liste summe;                 // the summary, after "vokt: /bin/sh: "
+    };
+    const std::string gross(200000, 'x');
+    const Fall faelle[] = {
+        {"printf 'X-A: b\\n\\nhallo'", 0, "X-A: b\n\nhallo", "",
+         {"exit status 0",
+          "no valid CGI response: no Content-Type, Location or Status header; lines end in LF, 13 bytes of output",
+          "0 bytes on standard error"}},
+        {"printf 'Status: abc\\nContent-Type: text/plain\\n\\n'; exit 3", 3, "Status: abc\nContent-Type: text/plain\n\n",
+         "",
+         {"exit status 3",
+          "no valid CGI response: a malformed Status line (\"Status: abc\"); lines end in LF, 38 bytes of output",
+          "0 bytes on standard error"}},
+        {"printf 'Status: 404 Not Found\\r\\nContent-Type: text/html\\r\\n\\r\\n<p>'; printf oops >&2", 0,
+         "Status: 404 Not Found\r\nContent-Type: text/html\r\n\r\n<p>", "oops\n",
+         {"exit status 0", "a valid CGI response (Content-Type, Status 404 Not Found; lines end in CRLF), 53 bytes of output",
+          "4 bytes on standard error"}},
+        {"printf 'Location: /x\\n\\n'; kill -TERM $$", 128 + SIGTERM, "Location: /x\n\n", "",
+         {"ended by signal 15 (Terminated), exit status 143",
+          "a valid CGI response (Location; lines end in LF), 14 bytes of output", "0 bytes on standard error"}},
+        {"printf 'Content-Type: a\\n\\n'; printf %200000s '' | tr ' ' x", 0, "Content-Type: a\n\n" + gross, "",
+         {"exit status 0", "a valid CGI response (Content-Type; lines end in LF), 200017 bytes of output",
+          "0 bytes on standard error"}},
+        {"true", 0, "", "", {"exit status 0", "no valid CGI response: no output, 0 bytes of output", "0 bytes on standard error"}},
+    };
+    for (const Fall &f : faelle) {
+        Ergebnis r = starte({VOKT, "replay", rec, "/bin/sh", "-c", f.skript});
+        std::string summe;
+        for (const std::string &z : f.summe)
+            summe += "vokt: /bin/sh: " + z + "\n";
+        EXPECT_EQ(r.status, f.status) << f.skript;
+        EXPECT_TRUE(r.out == f.ausgabe) << f.skript << "\n" << r.out.substr(0, 200);
+        EXPECT_EQ(r.err, f.fehler + summe) << f.skript;
+    }
+}
+
+TEST_F(Replay, VoktBodyWritesTheRawBody)
+{
+    for (const std::string &text : {"REQUEST_METHOD=POST\n*4\n\0\xFF\n'"s, "REQUEST_METHOD=GET\n"s, "A=1\n*0\n"s}) {
+        std::string rec = datei("rec", text);
+        Ergebnis r = starte({VOKT, "body", rec});
+        EXPECT_TRUE(r.out == starte({REPLAY, "--body", rec}).out) << text;
+        EXPECT_EQ(r.status, 0);
+    }
+}
+
+TEST_F(Replay, VoktErrorsGiveOneLineStatus2AndRunNothing)
+{
+    std::string rec = datei("rec", "REQUEST_METHOD=POST\n*3\nabc");
+    std::string gross = datei("gross", "REQUEST_METHOD=POST\n*65537\n" + std::string(65537, 'x'));
+    std::string fifo = dir_ + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const Liste toucher = {"--", "/bin/sh", "-c", "touch gelaufen"};
+    struct Fall {
+        Liste argv;
+        std::string erwartet;
+    };
+    const Fall faelle[] = {
+        {{VOKT, "replay", rec}, rec + ": no PROGRAM given"},
+        {mit({VOKT, "replay", rec, "--set", "=x"}, toucher), "--set needs NAME=VALUE, not \"=x\""},
+        {mit({VOKT, "replay", rec, "--set", "X"}, toucher), "--set needs NAME=VALUE, not \"X\""},
+        {mit({VOKT, "replay", rec, "--unset", "A=b"}, toucher), "--unset needs a NAME without '=', not \"A=b\""},
+        {{VOKT, "replay", rec, "--set"}, "--set needs NAME=VALUE"},
+        {mit({VOKT, "replay", rec, "--body-file", "fehlt"}, toucher), "fehlt: No such file or directory"},
+        {mit({VOKT, "replay", rec, "--body-file", "/dev/zero"}, toucher), "/dev/zero: not a regular file or a pipe"},
+        {mit({VOKT, "replay", rec, "--url", "http://x"}, toucher), "--url belongs to vokt curl"},
+        {mit({VOKT, "replay", dir_ + "/fehlt"}, toucher), dir_ + "/fehlt: No such file or directory"},
+        {{VOKT, "replay", rec, "gibt-es-nicht-vokt"}, "gibt-es-nicht-vokt: program not found"},
+        {{VOKT, "curl", rec, "--body-file", fifo}, fifo + ": not a regular file (the command reads it)"},
+        {{VOKT, "curl", rec, "--keep", "X"}, "--keep belongs to vokt replay"},
+        {{VOKT, "curl", rec, "weiter"}, "unexpected argument weiter"},
+        {{VOKT, "curl", gross}, gross + ": the body has 65537 bytes, more than the 65536 a command holds ('vokt body"},
+        {{VOKT, "curl", datei("m", "REQUEST_METHOD=G T\n*0\n"), "--body-file", "gross"},
+         dir_ + "/m: the method is no HTTP token"},
+        {{VOKT, "curl"}, "no RECORD given"},
+        {{VOKT, "body"}, "no RECORD given"},
+        {{VOKT, "body", rec, "x"}, "usage: vokt body RECORD"},
+        {{VOKT, "body", fifo}, fifo + ": not a regular file"},
+    };
+    for (const Fall &f : faelle) {
+        Ergebnis r = starte(f.argv);
+        EXPECT_EQ(r.status, 2) << f.erwartet;
+        EXPECT_NE(r.err.find("vokt: " + f.erwartet), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    struct stat st {};
+    EXPECT_NE(stat((dir_ + "/gelaufen").c_str(), &st), 0) << "a program ran";
+    for (const char *befehl : {"replay", "curl", "body"}) {
+        Ergebnis hilfe = starte({VOKT, befehl, "--help"});
+        EXPECT_EQ(hilfe.status, 0);
+        EXPECT_EQ(hilfe.out.rfind("usage: vokt "s + befehl + " RECORD", 0), 0u) << hilfe.out;
+    }
+}
+
+// vokt.cgi replayed with edits records the edited request.  It runs as
+// nobody, in a mount namespace of its own whose /tmp is a folder of the
+// test: its dump goes there, no real user's dump is written.
+TEST_F(Replay, VoktReplayIntoVoktCgiRecordsTheEditedRequest)
+{
+    if (geteuid() != 0 || access("/usr/bin/unshare", X_OK) != 0 || access("/usr/bin/setpriv", X_OK) != 0)
+        GTEST_SKIP() << "needs root, unshare and setpriv";
+    const std::string kopf = "GATEWAY_INTERFACE=CGI/1.1\nSERVER_PROTOCOL=HTTP/1.1\nREQUEST_METHOD=POST\n"
+                             "CONTENT_TYPE=application/x-www-form-urlencoded\n";
+    std::string rec = datei("rec", kopf + "CONTENT_LENGTH=3\nQUERY_STRING=a=1\nHTTP_COOKIE=s=1\n*3\nx=1");
+    std::string neu = datei("neu", "y=22&z=3");
+    ASSERT_EQ(mkdir((dir_ + "/tmp").c_str(), 01777), 0);
+    ASSERT_EQ(chmod((dir_ + "/tmp").c_str(), 01777), 0);
+    for (const std::string &p : {dir_, rec, neu})
+        ASSERT_EQ(chmod(p.c_str(), 0755), 0);
+    const std::string skript = "mount --bind \"$1/tmp\" /tmp && exec setpriv --reuid=65534 --regid=65534 "
+                               "--clear-groups \"$2\" replay rec --set QUERY_STRING=b=2 --unset HTTP_COOKIE "
+                               "--body-file neu -- \"$3\"";
+    Ergebnis r = starte({"/usr/bin/unshare", "-m", "--propagation", "private", "/bin/sh", "-c", skript, "sh", dir_,
+                         VOKT, VOKT_CGI});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("b=2"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find(": a valid CGI response (Content-Type"), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(dir_ + "/tmp/cgidump65534"), kopf + "CONTENT_LENGTH=8\nQUERY_STRING=b=2\n*8\ny=22&z=3");
+}
+
+TEST_F(CurlReplay, VoktCurlSendsTheEditedRequest)
+{
+    if (!hat_curl())
+        GTEST_SKIP() << "curl is not installed";
+    const std::string text = "REQUEST_METHOD=POST\nREQUEST_URI=/p\nHTTP_COOKIE=s=1\nHTTP_X_A=1\n"
+                             "CONTENT_TYPE=text/plain\n*3\nabc";
+    datei("neu", "new body\n");
+    struct Fall {
+        std::string rec;
+        Liste optionen;
+        std::string koepfe, body, hinweis;
+    };
+    const std::string lang = "REQUEST_METHOD=POST\nREQUEST_URI=/p\n*65537\n" + std::string(65537, 'x');
+    const Fall faelle[] = {
+        {text, {}, "Cookie: s=1\r\nX-A: 1\r\nContent-Type: text/plain\r\nContent-Length: 3", "abc", ""},
+        {text, {"--set", "HTTP_COOKIE=s=2", "--unset", "HTTP_X_A"},
+         "Cookie: s=2\r\nContent-Type: text/plain\r\nContent-Length: 3", "abc", ""},
+        {text, {"--set", "HTTP_X_B=1\n2"}, "Cookie: s=1\r\nX-A: 1\r\nContent-Type: text/plain\r\nContent-Length: 3",
+         "abc", "left out the header X-B, whose value holds a line break"},
+        {text, {"--body-file", "neu"}, "Cookie: s=1\r\nX-A: 1\r\nContent-Type: text/plain\r\nContent-Length: 9",
+         "new body\n", ""},
+        {lang, {"--body-file", "neu", "--set", "HTTP_X=1"}, "X: 1\r\nContent-Length: 9", "new body\n", ""},
+    };
+    for (const Fall &f : faelle) {
+        Gesendet g = senden(datei("rec", f.rec), f.optionen, {VOKT, "curl"});
+        std::string erwartet = "POST /p HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server_.port()) + "\r\n" +
+                               f.koepfe + "\r\n\r\n" + f.body;
+        EXPECT_EQ(g.angekommen, erwartet) << g.befehl << g.err;
+        EXPECT_EQ(g.status, 0);
+        EXPECT_NE(g.err.find(f.hinweis), std::string::npos) << g.err;
+    }
+    EXPECT_EQ(read_file(dir_ + "/neu"), "new body\n") << "the body's file was written";
 }
 
 } // namespace
