@@ -76,6 +76,11 @@ check "GET: the page ends with the decoded variables in the map's order" ends_wi
     <(printf '<H2>Die Liste der Variablen</H2>\nwort = a&amp;b<p>\nname = M\xfcller<p>\nx = &lt;b&gt;<p>\nseite = 2<p>\n')
 check "GET: the dump ends with '*0' and no body" ends_with "$DUMP" <(printf '\n*0\n')
 
+# --- a path after the program's name ------------------------------------------
+check "PATH_INFO: the response arrives complete" fetch pathinfo "$URL/extra/teil?p=1"
+check "PATH_INFO: status 200, the record holds the path" \
+    eval 'status_is pathinfo 200 && grep -aqx "PATH_INFO=/extra/teil" "$DUMP"'
+
 # --- the Authorization header ------------------------------------------------
 # lighttpd and nginx hand it to the program; Apache keeps it back unless
 # CGIPassAuth On is set for the CGI folder (the README says so).
