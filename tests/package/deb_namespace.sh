@@ -125,6 +125,7 @@ readme_lines() {
 }
 first_request() {
     grep -aqx 'name = Anna<p>' "$W/first" && grep -aqx 'QUERY_STRING=name=Anna' "$dump" &&
+        vokt show "$dump" | grep -q '^GET /cgi-bin/vokt.cgi?name=Anna ' &&
         grep -aqx 'SERVER_SOFTWARE=lighttpd/.*' "$dump" &&
         [ "$(stat -c '%U %a' /var/lib/vokt/cgidump)" = "www-data 600" ]
 }
