@@ -1,4 +1,6 @@
 #include "anfrage.h"
+
+#include "cgivar.h"
 #include "curl.h"
 
 #include <algorithm>
@@ -53,17 +55,6 @@ bool ist_urlencoded(std::string_view typ)
 
 namespace {
 
-int hexwert(char z)
-{
-    if (z >= '0' && z <= '9')
-        return z - '0';
-    if (z >= 'a' && z <= 'f')
-        return z - 'a' + 10;
-    if (z >= 'A' && z <= 'F')
-        return z - 'A' + 10;
-    return 0;
-}
-
 // A decoded text as the program's map keeps it: up to its first zero byte.
 std::string bis_null(const std::string &text)
 {
@@ -89,8 +80,8 @@ Formpaare formpaare(std::string_view text)
             jetzt.clear();
         } else if (z == '%') {
             std::size_t rest = std::min<std::size_t>(text.size() - i - 1, 2);
-            int hoch = rest >= 1 ? hexwert(text[i + 1]) : 0;
-            int tief = rest >= 2 ? hexwert(text[i + 2]) : 0;
+            int hoch = rest >= 1 ? hex(text[i + 1]) : 0;
+            int tief = rest >= 2 ? hex(text[i + 2]) : 0;
             jetzt += static_cast<char>(hoch * 16 + tief);
             i += rest;
         } else {

@@ -1,4 +1,6 @@
 #include "inhaltsansicht.h"
+
+#include "anfrage.h"
 #include "multipart.h"
 
 #include <cstdint>
@@ -7,23 +9,6 @@
 namespace {
 
 using nlohmann::json;
-
-int ziffer(char z)
-{
-    if (z >= '0' && z <= '9')
-        return z - '0';
-    if (z >= 'a' && z <= 'f')
-        return z - 'a' + 10;
-    if (z >= 'A' && z <= 'F')
-        return z - 'A' + 10;
-    return 0;
-}
-
-// A text as the program keeps it: up to its first zero byte.
-std::string c_text(const std::string &s)
-{
-    return s.substr(0, s.find('\0'));
-}
 
 void utf8_anhaengen(std::string &aus, std::uint32_t cp)
 {
@@ -224,29 +209,8 @@ std::string charset_feld(const Multipart &m)
 std::vector<Paar> formular_paare(std::string_view kodiert)
 {
     std::vector<Paar> paare;
-    if (kodiert.empty())
-        return paare;
-    std::string name;
-    std::string akt;
-    for (std::size_t i = 0; i < kodiert.size(); ++i) {
-        char z = kodiert[i];
-        if (z == '=') {
-            name = c_text(akt);
-            akt.clear();
-        } else if (z == '&') {
-            paare.push_back({name, c_text(akt)});
-            akt.clear();
-        } else if (z == '%') {
-            std::size_t rest = kodiert.size() - i - 1;
-            int hoch = rest >= 1 ? ziffer(kodiert[i + 1]) : 0;
-            int tief = rest >= 2 ? ziffer(kodiert[i + 2]) : 0;
-            akt += static_cast<char>(hoch * 16 + tief);
-            i += rest < 2 ? rest : 2;
-        } else {
-            akt += z == '+' ? ' ' : z;
-        }
-    }
-    paare.push_back({name, c_text(akt)});
+    for (auto &[name, wert] : formpaare(kodiert))
+        paare.push_back({std::move(name), std::move(wert)});
     return paare;
 }
 
