@@ -201,7 +201,9 @@ EOF
 nginx_with_fcgiwrap() {
     local sock=$SANDBOX/run/fcgiwrap.socket
     rm -f "$sock"
-    sandbox_run sh -c 'fcgiwrap -f -s "unix:$1" &
+    # As Debian's unit starts it: an environment of its own, not the
+    # test's, which fcgiwrap would hand on to every program.
+    sandbox_run sh -c 'env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin fcgiwrap -f -s "unix:$1" &
         for i in $(seq 100); do [ -S "$1" ] && break; sleep 0.1; done
         exec nginx -p "$2" -c "$2/nginx.conf" -e "$2/nginx-error.log" -g "daemon off;"' \
         sh "$sock" "$SANDBOX/run"
