@@ -7,14 +7,18 @@
 // the entry: for the POST bodies, compared byte for byte, a base64 body
 // included.
 //
-//   node har_test.mjs LOG.har
+// Then opens vokt show --html's page of a hostile multipart record in the
+// same chromium: it shows the parts, declares its charset, and runs no
+// markup of the record.
+//
+//   node har_test.mjs LOG.har SHOW.html
 //
 // Exit status 0 when every check passed.
 import { chromium } from 'playwright-core';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 
-const [har] = process.argv.slice(2);
+const [har, shown] = process.argv.slice(2);
 let failed = 0;
 async function check(name, fn) {
   try {
@@ -68,6 +72,17 @@ try {
     assert.equal(await status('/cgi-bin/vokt.cgi/bin', 'POST', [0x78, 0x3d, 0xfc, 0xfe]), 299);
     assert.equal(await status('/cgi-bin/vokt.cgi?seite=2', 'PUT', text('name=M%FCller&x')), 299);
     assert.equal(await status('/cgi-bin/vokt.cgi?a=1&b=3', 'GET'), 299);
+  });
+  await check('vokt show --html: the parts shown, the charset declared, no markup of the record run', async () => {
+    const shownPage = await (await browser.newContext()).newPage();
+    await shownPage.goto('file://' + shown);
+    const body = await shownPage.innerText('body');
+    assert.match(body, /part 1: name "<script>window\.pwned=1<\/script>"/);
+    assert.match(body, /Gr\u00fc\u00df dich/);
+    assert.match(body, /filename "a\.png", type image\/png/);
+    assert.equal(await shownPage.evaluate(() => window.pwned), undefined);
+    assert.equal(await shownPage.evaluate(() => document.querySelectorAll('script, img, iframe').length), 0);
+    assert.equal(await shownPage.evaluate(() => document.characterSet), 'UTF-8');
   });
 } finally {
   await browser.close();

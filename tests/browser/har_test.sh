@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# vokt har's output read by a real consumer: Playwright's HAR reader, in
-# front of Debian's chromium, serves the page's requests from the log (see
+# vokt's output read by real consumers: Playwright's HAR reader, in front
+# of Debian's chromium, serves the page's requests from vokt har's log, and
+# chromium shows vokt show --html's page of a hostile record (see
 # har_test.mjs).  No server and no root: the records are written here, in a
 # folder of the test's own.
 #
@@ -31,4 +32,12 @@ printf 'REQUEST_METHOD=POST\nSCRIPT_NAME=/cgi-bin/vokt.cgi\nPATH_INFO=/bin\nSERV
 printf 'REQUEST_METHOD=GET\nREQUEST_URI=/cgi-bin/vokt.cgi?a=1&b=2\nHTTP_HOST=example.org\nQUERY_STRING=a=1&b=2\n*0\n' \
     >"$dir/get"
 "$build/vokt" har "$dir"/2026* "$dir/get" >"$dir/log.har" || { echo "FAIL - vokt har"; exit 1; }
-node "$here/har_test.mjs" "$dir/log.har"
+# A multipart upload whose field name is markup.
+body=$(printf -- '--XyZ\r\nContent-Disposition: form-data; name="<script>window.pwned=1</script>"\r\n\r\nGr\303\274\303\237 dich\r\n--XyZ\r\nContent-Disposition: form-data; name="bild"; filename="a.png"\r\nContent-Type: image/png\r\n\r\n\211PNG\r\n--XyZ--\r\n'; echo x)
+body=${body%x}
+{
+    printf 'REQUEST_METHOD=POST\nREQUEST_URI=/cgi-bin/vokt.cgi\nCONTENT_TYPE=multipart/form-data; boundary=XyZ\n'
+    printf 'CONTENT_LENGTH=%d\n*%d\n%s' "${#body}" "${#body}" "$body"
+} >"$dir/upload"
+"$build/vokt" show --html "$dir/upload" >"$dir/show.html" || { echo "FAIL - vokt show --html"; exit 1; }
+node "$here/har_test.mjs" "$dir/log.har" "$dir/show.html"
