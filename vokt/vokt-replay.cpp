@@ -7,6 +7,7 @@
 #include "curl.h"
 #include "lauf.h"
 #include "meldung.h"
+#include "woerter.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -116,24 +117,9 @@ bool passend(const Aufruf &auf)
 // Options stand before PROGRAM; everything from PROGRAM on is its own.
 bool argumente(Aufruf &auf, int argc, char **argv)
 {
-    int i = 1;
-    for (; i < argc; ++i) {
-        std::string_view arg = argv[i];
-        if (arg == "--") {
-            ++i;
-            if (auf.datei == nullptr && i < argc)
-                auf.datei = argv[i++];
-            break;
-        }
-        if (arg.size() > 1 && arg[0] == '-') {
-            if (!option(auf, argc, argv, i))
-                return false;
-        } else if (auf.datei == nullptr) {
-            auf.datei = argv[i];
-        } else {
-            break;
-        }
-    }
+    int i = vor_programm(argc, argv, auf.datei, [&](int &j) { return option(auf, argc, argv, j); });
+    if (i < 0)
+        return false;
     if (i < argc)
         auf.lauf.programm = argv + i;
     if (auf.datei == nullptr) {
