@@ -1,27 +1,34 @@
 // vokt show RECORD [--html]: one record for a person to read, as plain
 // text for a terminal or as one HTML page; the body read only up to
-// PRAEFIX_HOECHSTENS bytes.
+// PRAEFIX_HOECHSTENS bytes.  With --where FILTER, the newest record that
+// FILTER matches.
 #include "anfrageansicht.h"
 #include "aufzeichnungsdatei.h"
 #include "befehle.h"
 #include "meldung.h"
+#include "treffer.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
 using namespace vokt::intern;
 
 namespace {
 
-const char *const VERWENDUNG = "usage: vokt show RECORD [--html]\n\n"
+const char *const VERWENDUNG = "usage: vokt show RECORD [--html]\n"
+                               "       vokt show --where FILTER [DUMP | FOLDER] [--html]\n\n"
                                "Shows one record of vokt.cgi for a person to read: the request line, the headers\n"
                                "with their names restored, the query's pairs, the body by its type (form pairs,\n"
                                "multipart parts, JSON, text, bytes in hex; its first 1 MiB) and notes on what\n"
                                "the server handed over oddly.  Every byte from the record is made safe.\n\n"
-                               "  --html   one self-contained HTML page instead of plain text\n";
+                               "  --html   one self-contained HTML page instead of plain text\n"
+                               "  --where FILTER  the newest record at DUMP | FOLDER (or the effective user's\n"
+                               "           dump) that FILTER matches (see vokt(1), FILTERS); none: exit 1\n";
 
 // The body's first bytes, at most PRAEFIX_HOECHSTENS of them.
 bool praefix_lesen(int fd, const Aufzeichnung &a, std::string *praefix)
@@ -40,18 +47,34 @@ bool praefix_lesen(int fd, const Aufzeichnung &a, std::string *praefix)
     return true;
 }
 
+// The newest record at ort that the filter matches; 0, or the exit status
+// after a message.
+int neuester_treffer(const char *text, const char *ort, std::string *pfad)
+{
+    Filter filter;
+    std::vector<Fund> funde;
+    if (!filter_uebersetzen("show", text, &filter))
+        return FEHLER;
+    int status = treffer("show", ort, filter, &funde);
+    if (status == 0)
+        *pfad = funde.back().pfad;
+    return status;
+}
+
 } // namespace
 
 int befehl_show(int argc, char **argv)
 {
-    const char *datei = nullptr;
+    const char *datei = nullptr, *filter = nullptr;
     bool html = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
             std::fputs(VERWENDUNG, stdout);
             return 0;
         }
-        if (std::strcmp(argv[i], "--html") == 0) {
+        if (std::strcmp(argv[i], "--where") == 0 && i + 1 < argc && filter == nullptr) {
+            filter = argv[++i];
+        } else if (std::strcmp(argv[i], "--html") == 0) {
             html = true;
         } else if (argv[i][0] == '-' || datei != nullptr) {
             meldung("show: unexpected argument %s (vokt show --help tells the usage)", sichtbar(argv[i]).c_str());
@@ -59,6 +82,13 @@ int befehl_show(int argc, char **argv)
         } else {
             datei = argv[i];
         }
+    }
+    std::string neuester;
+    if (filter != nullptr) {
+        int status = neuester_treffer(filter, datei, &neuester);
+        if (status != 0)
+            return status;
+        datei = neuester.c_str();
     }
     if (datei == nullptr) {
         meldung("show: which record? (usage: vokt show RECORD [--html])");
