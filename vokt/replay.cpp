@@ -10,6 +10,7 @@
 #include "curl.h"
 #include "lauf.h"
 #include "meldung.h"
+#include "schwaerzen.h"
 #include "treffer.h"
 #include "woerter.h"
 
@@ -58,7 +59,7 @@ const char REPLAY_USAGE[] =
     "status 1 when a check failed or a program did not exit 0, 1 when nothing\n"
     "matched, 2 when it could not be run.\n";
 
-const char CURL_USAGE[] = "usage: vokt curl RECORD [--url BASE] [EDIT]...\n"
+const char CURL_USAGE[] = "usage: vokt curl RECORD [--url BASE] [--redact] [EDIT]...\n"
                           "\n"
                           "Prints one shell command that sends the request recorded in RECORD again\n"
                           "with curl, to BASE (scheme://host:port) or to the recorded host, as\n"
@@ -75,7 +76,11 @@ const char CURL_USAGE[] = "usage: vokt curl RECORD [--url BASE] [EDIT]...\n"
                           "                    recorded body: the command names it by its full path and\n"
                           "                    reads it when it runs.  FILE is read, never written\n"
                           "                    (vokt-replay --curl --body-file FILE writes the recorded\n"
-                          "                    body to FILE; here 'vokt body RECORD >FILE' does that).\n";
+                          "                    body to FILE; here 'vokt body RECORD >FILE' does that).\n"
+                          "\n"
+                          "--redact masks the values of Authorization, Proxy-Authorization, Cookie and\n"
+                          "of headers and form fields named *token*, *secret*, *password*, *key* or\n"
+                          "*signature* as '*', their lengths kept (a --body-file is sent as it is).\n";
 
 const char BODY_USAGE[] = "usage: vokt body RECORD\n"
                           "       vokt body --where FILTER [DUMP | FOLDER]\n"
@@ -94,6 +99,7 @@ struct Aufruf {
     const char *inhaltsdatei = nullptr; // --body-file
     const char *url = nullptr;          // --url
     const char *filter = nullptr;       // --where (replay over many records)
+    bool geschwaerzt = false;           // --redact (curl)
     Aenderungen ae;                     // --set, --unset (the new body's length comes later)
     Laufwahl lauf;                      // PROGRAM, --keep...
 };
@@ -143,6 +149,10 @@ bool option(Aufruf &auf, int argc, char **argv, int &i)
     std::string_view o = argv[i];
     if (o == "--help") {
         auf.hilfe = true;
+        return true;
+    }
+    if (o == "--redact" && auf.art == Art::CURL) {
+        auf.geschwaerzt = true;
         return true;
     }
     if (o == "--where" && auf.art == Art::REPLAY) {
@@ -437,7 +447,13 @@ int curl_ausgeben(const Aufruf &auf, int quelle, const Aufzeichnung &a, const Au
         w.inhalt = inhalt;
     }
     lesehinweise(auf.datei, a);
-    CurlErgebnis e = curl_befehl(b, w);
+    Aufzeichnung c;
+    int kopie = auf.geschwaerzt ? schwaerzen(b, &inhalt, c) : -2;
+    if (kopie == -1)
+        return FEHLER;
+    if (kopie >= 0)
+        close(kopie);
+    CurlErgebnis e = curl_befehl(auf.geschwaerzt ? c : b, w);
     for (const std::string &h : e.hinweise)
         meldung("%s: %s", auf.datei, h.c_str());
     const std::string &t = e.befehl;

@@ -6,6 +6,7 @@
 #include "aufzeichnungsdatei.h"
 #include "befehle.h"
 #include "meldung.h"
+#include "schwaerzen.h"
 #include "treffer.h"
 
 #include <algorithm>
@@ -27,6 +28,9 @@ const char *const VERWENDUNG = "usage: vokt show RECORD [--html]\n"
                                "multipart parts, JSON, text, bytes in hex; its first 1 MiB) and notes on what\n"
                                "the server handed over oddly.  Every byte from the record is made safe.\n\n"
                                "  --html   one self-contained HTML page instead of plain text\n"
+                               "  --redact the values of Authorization, Proxy-Authorization, Cookie and of\n"
+                               "           headers and form fields named *token*, *secret*, *password*,\n"
+                               "           *key* or *signature* masked as '*', their lengths kept\n"
                                "  --where FILTER  the newest record at DUMP | FOLDER (or the effective user's\n"
                                "           dump) that FILTER matches (see vokt(1), FILTERS); none: exit 1\n";
 
@@ -66,7 +70,7 @@ int neuester_treffer(const char *text, const char *ort, std::string *pfad)
 int befehl_show(int argc, char **argv)
 {
     const char *datei = nullptr, *filter = nullptr;
-    bool html = false;
+    bool html = false, geschwaerzt = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
             std::fputs(VERWENDUNG, stdout);
@@ -76,6 +80,8 @@ int befehl_show(int argc, char **argv)
             filter = argv[++i];
         } else if (std::strcmp(argv[i], "--html") == 0) {
             html = true;
+        } else if (std::strcmp(argv[i], "--redact") == 0) {
+            geschwaerzt = true;
         } else if (argv[i][0] == '-' || datei != nullptr) {
             meldung("show: unexpected argument %s (vokt show --help tells the usage)", sichtbar(argv[i]).c_str());
             return FEHLER;
@@ -106,7 +112,13 @@ int befehl_show(int argc, char **argv)
         meldung("%s: reading the body: %s", sichtbar(datei).c_str(), std::strerror(fehler));
         return FEHLER;
     }
-    Ansicht v = anfrage_ansicht(a, praefix);
+    Aufzeichnung b;
+    int kopie = geschwaerzt ? schwaerzen(a, &praefix, b) : -2;
+    if (kopie == -1)
+        return FEHLER;
+    if (kopie >= 0)
+        close(kopie);
+    Ansicht v = anfrage_ansicht(geschwaerzt ? b : a, praefix);
     std::string aus = html ? als_html(v) : als_text(v);
     if (!alles_schreiben(STDOUT_FILENO, aus.data(), aus.size())) {
         meldung("show: writing: %s", std::strerror(errno));
