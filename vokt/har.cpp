@@ -1,11 +1,14 @@
-// vokt har RECORD...: the records as one HAR 1.2 log on standard output
-// (see harexport.h), in the order given.  Nothing is written when a record
-// cannot be read.
+// vokt har RECORD... | --where FILTER [DUMP | FOLDER]: the records, or
+// those that FILTER matches in time order, as one HAR 1.2 log on standard
+// output (see harexport.h).  Nothing is written when a record cannot be
+// read.
 #include "aufzeichnungsdatei.h"
 #include "aufzeichnungszeit.h"
 #include "befehle.h"
 #include "harexport.h"
 #include "meldung.h"
+#include "schwaerzen.h"
+#include "treffer.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -13,6 +16,7 @@
 #include <cstring>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 using namespace vokt::intern;
 
@@ -23,7 +27,8 @@ constexpr std::uint64_t INHALT_HOECHSTENS = std::uint64_t{256} << 20;
 
 int hilfe()
 {
-    std::fputs("usage: vokt har RECORD...\n\n"
+    std::fputs("usage: vokt har [--redact] RECORD...\n"
+               "       vokt har [--redact] --where FILTER [DUMP | FOLDER]\n\n"
                "The records as one HAR 1.2 log on standard output, one entry each, in the\n"
                "order given: the request as recorded (its time from the history name, else\n"
                "the file's mtime; the URL from HTTPS or REQUEST_SCHEME, HTTP_HOST or\n"
@@ -31,13 +36,20 @@ int hilfe()
                "cookies, query pairs, the body).  A body that is no UTF-8 is given in base64\n"
                "with \"encoding\": \"base64\", as Playwright's HAR reader takes it.  The\n"
                "response, which is not recorded, is empty (status 0).  Text that is no\n"
-               "UTF-8 elsewhere has its bad bytes replaced by U+FFFD.\n",
+               "UTF-8 elsewhere has its bad bytes replaced by U+FFFD.\n\n"
+               "--where FILTER   every record at DUMP | FOLDER (or the effective user's dump)\n"
+               "                 that FILTER matches (see vokt(1), FILTERS), in time order;\n"
+               "                 none: exit status 1\n"
+               "--redact         the values of Authorization, Proxy-Authorization, Cookie and\n"
+               "                 of headers and form fields named *token*, *secret*, *password*,\n"
+               "                 *key* or *signature* masked as '*', their lengths kept\n",
                stdout);
     return 0;
 }
 
-// The entry of the record at pfad; false after a message.
-bool eintrag_lesen(const char *pfad, Json &eintraege)
+// The entry of the record at pfad, masked with --redact; false after a
+// message.
+bool eintrag_lesen(const char *pfad, Json &eintraege, bool geschwaerzt)
 {
     Aufzeichnung a;
     int fd = laden(pfad, a);
@@ -50,14 +62,42 @@ bool eintrag_lesen(const char *pfad, Json &eintraege)
                 static_cast<unsigned long long>(INHALT_HOECHSTENS >> 20));
     else if (!(ok = inhalt_holen(fd, a, &inhalt)))
         meldung("%s: reading the body: %s", pfad, std::strerror(errno));
+    Aufzeichnung b;
+    int kopie = ok && geschwaerzt ? schwaerzen(a, &inhalt, b) : -2;
+    ok = ok && kopie != -1;
+    if (kopie >= 0)
+        close(kopie);
     if (ok) {
         std::vector<std::string> hinweise;
-        eintraege.push_back(har_eintrag(a, inhalt, aufzeichnungszeit(pfad, fd), &hinweise));
+        eintraege.push_back(har_eintrag(geschwaerzt ? b : a, inhalt, aufzeichnungszeit(pfad, fd), &hinweise));
         for (const std::string &h : hinweise)
             meldung("%s: %s", pfad, h.c_str());
     }
     close(fd);
     return ok;
+}
+
+// The records to export: the arguments, or the matches of --where
+// FILTER at the one DUMP | FOLDER after it (or the effective user's dump).
+// 0, or the exit status after a message.
+int auswaehlen(int argc, char **argv, std::vector<std::string> *pfade)
+{
+    if (argc < 2 || (std::strcmp(argv[1], "--where") == 0 && (argc < 3 || argc > 4))) {
+        meldung("usage: vokt har [--redact] RECORD... | --where FILTER [DUMP | FOLDER] (vokt har --help tells more)");
+        return FEHLER;
+    }
+    if (std::strcmp(argv[1], "--where") != 0) {
+        pfade->assign(argv + 1, argv + argc);
+        return 0;
+    }
+    Filter filter;
+    std::vector<Fund> funde;
+    if (!filter_uebersetzen("har", argv[2], &filter))
+        return FEHLER;
+    int status = treffer("har", argc == 4 ? argv[3] : nullptr, filter, &funde);
+    for (const Fund &f : funde)
+        pfade->push_back(f.pfad);
+    return status;
 }
 
 } // namespace
@@ -66,13 +106,17 @@ int befehl_har(int argc, char **argv)
 {
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0)
         return hilfe();
-    if (argc < 2) {
-        meldung("usage: vokt har RECORD... (vokt har --help tells more)");
-        return FEHLER;
+    bool geschwaerzt = argc > 1 && std::strcmp(argv[1], "--redact") == 0;
+    if (geschwaerzt) {
+        --argc;
+        ++argv;
     }
+    std::vector<std::string> pfade;
+    if (int status = auswaehlen(argc, argv, &pfade); status != 0)
+        return status;
     Json eintraege = Json::array();
-    for (int i = 1; i < argc; ++i)
-        if (!eintrag_lesen(argv[i], eintraege))
+    for (const std::string &pfad : pfade)
+        if (!eintrag_lesen(pfad.c_str(), eintraege, geschwaerzt))
             return FEHLER;
     std::string text = har_log(std::move(eintraege), VOKT_VERSION).dump(2, ' ', false, Json::error_handler_t::replace);
     text.push_back('\n');

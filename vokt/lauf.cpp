@@ -160,7 +160,7 @@ void mitschneiden(Mitschnitt &m, const int *lesen)
 {
     static char puffer[64 * 1024];
     pollfd p[2] = {{lesen[0], POLLIN, 0}, {lesen[1], POLLIN, 0}};
-    bool offen[2] = {true, true};
+    bool offen[2] = {m.weitergeben, m.weitergeben};
     while (p[0].fd >= 0 || p[1].fd >= 0) {
         if (poll(p, 2, -1) < 0 && errno != EINTR)
             break;

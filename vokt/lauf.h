@@ -16,6 +16,7 @@
 // and the start of the output is kept.
 struct Mitschnitt {
     std::size_t anfang_hoechstens = 0; // how many bytes of the output's start to keep
+    bool weitergeben = true;           // false: counted and kept, not passed on
     std::string anfang;                // the output's first bytes
     std::uint64_t ausgabe = 0;         // bytes on the program's standard output
     std::uint64_t fehlerausgabe = 0;   // bytes on its standard error

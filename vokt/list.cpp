@@ -1,4 +1,5 @@
-// vokt list [DUMP | FOLDER]: the history as a table, newest first.  A
+// vokt list [--where FILTER] [DUMP | FOLDER]: the history as a table,
+// newest first, or the records that FILTER matches.  A
 // FOLDER is read as a history: every file in it that is a record is a row,
 // the others are skipped with a note.  A DUMP with its history folder
 // DUMP.d beside it stands for that folder; without one it is the one row.
@@ -8,31 +9,23 @@
 #include "aufzeichnungsdatei.h"
 #include "aufzeichnungszeit.h"
 #include "befehle.h"
-#include "intern/dumpdatei.h"
-#include "intern/nutzerdb.h"
 #include "meldung.h"
+#include "treffer.h"
 #include "verlaufsliste.h"
+#include "verlaufsordner.h"
 
-#include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 using namespace vokt::intern;
 
 namespace {
 
-constexpr int NOBODY = 65534;
-
 int hilfe()
 {
-    std::fputs("usage: vokt list [DUMP | FOLDER]\n\n"
+    std::fputs("usage: vokt list [--where FILTER] [DUMP | FOLDER]\n\n"
                "The recorded requests as a table, newest first: time (UTC, from the history\n"
                "name, else the file's mtime), method, target, content type, the body bytes\n"
                "that arrived, and whether that is the whole announced body (whole, short,\n"
@@ -40,66 +33,26 @@ int hilfe()
                "FOLDER   a history folder: each record in it (other files are skipped, noted)\n"
                "DUMP     a dump: its history DUMP.d when there is one, else the dump alone\n"
                "(none)   the effective user's dump, as vokt.cgi finds it: ~/cgidump, or\n"
-               "         /tmp/cgidump<uid> for nobody and users without a home\n\n"
+               "         /tmp/cgidump<uid> for nobody and users without a home\n"
+               "--where FILTER   only the records that FILTER matches (see vokt(1), FILTERS);\n"
+               "         none: exit status 1\n\n"
                "Record text is shown with every byte but printable ASCII as \\xHH.\n",
                stdout);
     return 0;
 }
 
-// The effective user's dump path, as vokt.cgi makes it; empty after a message.
-std::string eigener_dump()
+// The arguments: --where FILTER and DUMP | FOLDER; false when they are wrong.
+bool argumente(int argc, char **argv, const char **filter, const char **ort)
 {
-    auto euid = static_cast<int>(geteuid());
-    int fehlernummer = 0;
-    char *home = euid != NOBODY ? heimverzeichnis(static_cast<uid_t>(euid), &fehlernummer) : nullptr;
-    char *pfad = dumppfad(euid, home, NOBODY);
-    std::string erg = pfad != nullptr ? pfad : "";
-    std::free(home);
-    std::free(pfad);
-    if (fehlernummer != 0)
-        meldung("list: the account database cannot be read: %s", std::strerror(fehlernummer));
-    return erg;
-}
-
-// The row of the record file pfad; false when it is no record (noted).
-bool zeile_lesen(const std::string &pfad, const std::string &datei, std::vector<Listenzeile> &zeilen)
-{
-    Aufzeichnung a;
-    int fd = laden(pfad.c_str(), a);
-    if (fd < 0)
-        return false;
-    zeilen.push_back(listenzeile(a, aufzeichnungszeit(pfad.c_str(), fd), datei));
-    close(fd);
-    return true;
-}
-
-// Every record in the folder; false when it cannot be read.
-bool ordner_lesen(const std::string &ordner, std::vector<Listenzeile> &zeilen)
-{
-    DIR *d = opendir(ordner.c_str());
-    if (d == nullptr) {
-        meldung("%s: %s", sichtbar(ordner).c_str(), std::strerror(errno));
-        return false;
-    }
-    std::vector<std::string> namen;
-    while (const dirent *e = readdir(d))
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-            namen.emplace_back(e->d_name);
-    closedir(d);
-    std::sort(namen.begin(), namen.end());
-    for (const std::string &n : namen) {
-        std::string pfad = ordner;
-        pfad.append("/").append(n);
-        if (!zeile_lesen(pfad, n, zeilen))
-            meldung("list: skipped %s", sichtbar(n).c_str());
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--where") == 0 && i + 1 < argc && *filter == nullptr)
+            *filter = argv[++i];
+        else if ((argv[i][0] != '-' || argv[i][1] == '\0') && *ort == nullptr)
+            *ort = argv[i];
+        else
+            return false;
     }
     return true;
-}
-
-bool ist_ordner(const std::string &pfad)
-{
-    struct stat st {};
-    return stat(pfad.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 } // namespace
@@ -108,23 +61,31 @@ int befehl_list(int argc, char **argv)
 {
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0)
         return hilfe();
-    if (argc > 2 || (argc == 2 && argv[1][0] == '-' && argv[1][1] != '\0')) {
-        meldung("usage: vokt list [DUMP | FOLDER] (vokt list --help tells more)");
+    const char *filtertext = nullptr, *ort = nullptr;
+    Filter filter;
+    if (!argumente(argc, argv, &filtertext, &ort)) {
+        meldung("usage: vokt list [--where FILTER] [DUMP | FOLDER] (vokt list --help tells more)");
         return FEHLER;
     }
-    std::string pfad = argc == 2 ? argv[1] : eigener_dump();
+    if (filtertext != nullptr && !filter_uebersetzen("list", filtertext, &filter))
+        return FEHLER;
+    std::string pfad = ort_bestimmen("list", ort);
     if (pfad.empty())
         return FEHLER;
-    if (argc < 2 && access(pfad.c_str(), F_OK) != 0) {
-        meldung("list: no dump at %s, where vokt.cgi would write yours (vokt list DUMP | FOLDER names one)",
-                sichtbar(pfad).c_str());
-        return FEHLER;
-    }
     std::vector<Listenzeile> zeilen;
-    std::string ordner = ist_ordner(pfad) ? pfad : ist_ordner(pfad + ".d") ? pfad + ".d" : "";
-    bool ok = ordner.empty() ? zeile_lesen(pfad, pfad, zeilen) : ordner_lesen(ordner, zeilen);
-    if (!ok)
+    std::string ordner;
+    auto besuch = [&](const char *p, const std::string &datei, const Aufzeichnung &a, int fd) {
+        Zeitpunkt zeit;
+        bool ja = filtertext == nullptr || passt(filter, p, a, fd, &zeit);
+        if (ja)
+            zeilen.push_back(listenzeile(a, filtertext == nullptr ? aufzeichnungszeit(p, fd) : zeit, datei));
+    };
+    if (!durchgehen("list", pfad, besuch, &ordner))
         return FEHLER;
+    if (filtertext != nullptr && zeilen.empty()) {
+        meldung("list: no record at %s matches the filter", sichtbar(pfad).c_str());
+        return KEIN_TREFFER;
+    }
     std::string text = tabelle(zeilen);
     std::fwrite(text.data(), 1, text.size(), stdout);
     if (zeilen.empty())

@@ -2,12 +2,16 @@
 // again as a curl command, its body written out; replay and curl with
 // edits (aendern.h), made on a copy of the record in an unnamed file.
 #include "aendern.h"
+#include "anfrage.h"
 #include "antwort.h"
 #include "aufzeichnungsdatei.h"
+#include "aufzeichnungszeit.h"
 #include "befehle.h"
 #include "curl.h"
 #include "lauf.h"
 #include "meldung.h"
+#include "schwaerzen.h"
+#include "treffer.h"
 #include "woerter.h"
 
 #include <algorithm>
@@ -46,9 +50,16 @@ const char REPLAY_USAGE[] =
     "  --unset NAME      every entry NAME is left out\n"
     "  --body-file FILE  the body is FILE's content (FILE is read, never written;\n"
     "                    a pipe such as /dev/stdin too), and CONTENT_LENGTH is its\n"
-    "                    length unless --set or --unset names CONTENT_LENGTH\n";
+    "                    length unless --set or --unset names CONTENT_LENGTH\n"
+    "\n"
+    "vokt replay --where FILTER [DUMP | FOLDER] [EDIT]... [--keep...] -- PROGRAM [ARG...]\n"
+    "runs PROGRAM on every record that FILTER matches (see vokt(1), FILTERS), oldest\n"
+    "first, its output counted, not shown, and prints one line for each: the\n"
+    "record's time, its target, the exit status and the response check.  Exit\n"
+    "status 1 when a check failed or a program did not exit 0, 1 when nothing\n"
+    "matched, 2 when it could not be run.\n";
 
-const char CURL_USAGE[] = "usage: vokt curl RECORD [--url BASE] [EDIT]...\n"
+const char CURL_USAGE[] = "usage: vokt curl RECORD [--url BASE] [--redact] [EDIT]...\n"
                           "\n"
                           "Prints one shell command that sends the request recorded in RECORD again\n"
                           "with curl, to BASE (scheme://host:port) or to the recorded host, as\n"
@@ -65,11 +76,19 @@ const char CURL_USAGE[] = "usage: vokt curl RECORD [--url BASE] [EDIT]...\n"
                           "                    recorded body: the command names it by its full path and\n"
                           "                    reads it when it runs.  FILE is read, never written\n"
                           "                    (vokt-replay --curl --body-file FILE writes the recorded\n"
-                          "                    body to FILE; here 'vokt body RECORD >FILE' does that).\n";
+                          "                    body to FILE; here 'vokt body RECORD >FILE' does that).\n"
+                          "\n"
+                          "--redact masks the values of Authorization, Proxy-Authorization, Cookie and\n"
+                          "of headers and form fields named *token*, *secret*, *password*, *key* or\n"
+                          "*signature* as '*', their lengths kept (a --body-file is sent as it is).\n";
 
 const char BODY_USAGE[] = "usage: vokt body RECORD\n"
+                          "       vokt body --where FILTER [DUMP | FOLDER]\n"
                           "\n"
-                          "Writes the body recorded in RECORD, raw, to standard output.\n";
+                          "Writes the body recorded in RECORD, raw, to standard output.  With --where,\n"
+                          "the bodies of every record at DUMP | FOLDER (or the effective user's dump)\n"
+                          "that FILTER matches (see vokt(1), FILTERS), oldest first, one after the\n"
+                          "other as cat(1) would; none: exit status 1.\n";
 
 enum class Art { REPLAY, CURL };
 
@@ -79,6 +98,8 @@ struct Aufruf {
     const char *datei = nullptr;        // RECORD
     const char *inhaltsdatei = nullptr; // --body-file
     const char *url = nullptr;          // --url
+    const char *filter = nullptr;       // --where (replay over many records)
+    bool geschwaerzt = false;           // --redact (curl)
     Aenderungen ae;                     // --set, --unset (the new body's length comes later)
     Laufwahl lauf;                      // PROGRAM, --keep...
 };
@@ -129,6 +150,14 @@ bool option(Aufruf &auf, int argc, char **argv, int &i)
     if (o == "--help") {
         auf.hilfe = true;
         return true;
+    }
+    if (o == "--redact" && auf.art == Art::CURL) {
+        auf.geschwaerzt = true;
+        return true;
+    }
+    if (o == "--where" && auf.art == Art::REPLAY) {
+        auf.filter = argument(argc, argv, i, "a FILTER");
+        return auf.filter != nullptr;
     }
     if (o == "--set" || o == "--unset") {
         const char *w = argument(argc, argv, i, o == "--set" ? "NAME=VALUE" : "a NAME");
@@ -295,6 +324,89 @@ void zusammenfassen(const char *programm, int status, const Mitschnitt &m)
     meldung("%s: %llu bytes on standard error", p.c_str(), static_cast<unsigned long long>(m.fehlerausgabe));
 }
 
+// ---- replay over many records ------------------------------------------------
+
+// The words of replay --where: options and at most one DUMP | FOLDER
+// before "--", PROGRAM after it; false after a message.
+bool viele_argumente(Aufruf &auf, int argc, char **argv)
+{
+    int ende = 1;
+    while (ende < argc && std::strcmp(argv[ende], "--") != 0)
+        ++ende;
+    for (int i = 1; i < ende; ++i) {
+        if (argv[i][0] == '-' && argv[i][1] != '\0') {
+            if (!option(auf, ende, argv, i))
+                return false;
+        } else if (auf.datei == nullptr) {
+            auf.datei = argv[i];
+        } else {
+            meldung("unexpected argument %s (replay --where takes one DUMP | FOLDER, then -- PROGRAM)",
+                    sichtbar(argv[i]).c_str());
+            return false;
+        }
+    }
+    if (ende + 1 >= argc) {
+        meldung("replay --where needs -- PROGRAM after the options");
+        return false;
+    }
+    auf.lauf.programm = argv + ende + 1;
+    return true;
+}
+
+// One record run, its line printed; false when its check failed.  *status
+// gets FEHLER when the program could not be run at all.
+bool einen_lauf(Aufruf &auf, const Fund &f, int *status)
+{
+    auf.datei = f.pfad.c_str();
+    Aufzeichnung a, b;
+    int quelle = -1;
+    const Aufzeichnung *r = vorbereiten(auf, &quelle, a, b);
+    if (r == nullptr)
+        return false;
+    Mitschnitt m;
+    m.anfang_hoechstens = ANFANG_HOECHSTENS;
+    m.weitergeben = false;
+    auf.lauf.mitschnitt = &m;
+    auf.lauf.urschrift = &a;
+    *status = laufen(auf.lauf, auf.datei, quelle, *r);
+    close(quelle);
+    if (!m.gelaufen)
+        return false;
+    Urteil u = antwort_pruefen(m.anfang, m.ausgabe <= m.anfang.size());
+    std::string ziel = anfrageziel(a);
+    std::printf("%s  %s  exit %d  %s\n", iso8601(f.zeit, 6).c_str(), ziel.empty() ? "-" : anzeigbar(ziel, 200).c_str(),
+                *status, urteil_text(u).c_str());
+    std::fflush(stdout);
+    return u.gueltig && *status == 0;
+}
+
+int viele_laeufe(int argc, char **argv)
+{
+    Aufruf auf;
+    Filter filter;
+    if (!viele_argumente(auf, argc, argv) || !filter_uebersetzen("replay", auf.filter, &filter))
+        return FEHLER;
+    std::vector<Fund> funde;
+    int erg = treffer("replay", auf.datei, filter, &funde);
+    for (const Fund &f : funde) {
+        int status = 0;
+        if (!einen_lauf(auf, f, &status))
+            erg = status == FEHLER ? FEHLER : 1;
+        if (erg == FEHLER)
+            break;
+    }
+    return erg;
+}
+
+// Whether replay's words hold --where before "--".
+bool ueber_viele(int argc, char **argv)
+{
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+        if (std::strcmp(argv[i], "--where") == 0)
+            return true;
+    return false;
+}
+
 // ---- curl --------------------------------------------------------------------
 
 // Why no command is made: the method first, then a body too large for
@@ -335,7 +447,13 @@ int curl_ausgeben(const Aufruf &auf, int quelle, const Aufzeichnung &a, const Au
         w.inhalt = inhalt;
     }
     lesehinweise(auf.datei, a);
-    CurlErgebnis e = curl_befehl(b, w);
+    Aufzeichnung c;
+    int kopie = auf.geschwaerzt ? schwaerzen(b, &inhalt, c) : -2;
+    if (kopie == -1)
+        return FEHLER;
+    if (kopie >= 0)
+        close(kopie);
+    CurlErgebnis e = curl_befehl(auf.geschwaerzt ? c : b, w);
     for (const std::string &h : e.hinweise)
         meldung("%s: %s", auf.datei, h.c_str());
     const std::string &t = e.befehl;
@@ -371,6 +489,8 @@ int mit_aufruf(int argc, char **argv, Art art, const char *usage)
 
 int befehl_replay(int argc, char **argv)
 {
+    if (ueber_viele(argc, argv))
+        return viele_laeufe(argc, argv);
     return mit_aufruf(argc, argv, Art::REPLAY, REPLAY_USAGE);
 }
 
@@ -379,21 +499,51 @@ int befehl_curl(int argc, char **argv)
     return mit_aufruf(argc, argv, Art::CURL, CURL_USAGE);
 }
 
+namespace {
+
+// The body of the record at pfad on standard output; 0, or the exit
+// status after a message.
+int inhalt_ausgeben(const char *pfad)
+{
+    Aufzeichnung a;
+    int quelle = laden(pfad, a);
+    if (quelle < 0)
+        return FEHLER;
+    bool ok = kopieren(quelle, a, 1);
+    int fehler = errno;
+    close(quelle);
+    if (!ok) {
+        meldung("%s: copying the body: %s", pfad, std::strerror(fehler));
+        return 1;
+    }
+    return 0;
+}
+
+// vokt body --where FILTER [DUMP | FOLDER].
+int inhalte_ausgeben(int argc, char **argv)
+{
+    Filter filter;
+    std::vector<Fund> funde;
+    if (!filter_uebersetzen("body", argv[2], &filter))
+        return FEHLER;
+    int status = treffer("body", argc == 4 ? argv[3] : nullptr, filter, &funde);
+    for (std::size_t i = 0; i < funde.size() && status == 0; ++i)
+        status = inhalt_ausgeben(funde[i].pfad.c_str());
+    return status;
+}
+
+} // namespace
+
 int befehl_body(int argc, char **argv)
 {
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0)
         return std::fputs(BODY_USAGE, stdout) >= 0 ? 0 : 1;
+    if (argc >= 3 && argc <= 4 && std::strcmp(argv[1], "--where") == 0)
+        return inhalte_ausgeben(argc, argv);
     if (argc != 2 || argv[1][0] == '-') {
-        meldung(argc < 2 ? "no RECORD given (--help shows the usage)" : "usage: vokt body RECORD");
+        meldung(argc < 2 ? "no RECORD given (--help shows the usage)"
+                         : "usage: vokt body RECORD | --where FILTER [DUMP | FOLDER]");
         return FEHLER;
     }
-    Aufzeichnung a;
-    int quelle = laden(argv[1], a);
-    if (quelle < 0)
-        return FEHLER;
-    if (!kopieren(quelle, a, 1)) {
-        meldung("%s: copying the body: %s", argv[1], std::strerror(errno));
-        return 1;
-    }
-    return 0;
+    return inhalt_ausgeben(argv[1]);
 }

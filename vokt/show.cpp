@@ -1,27 +1,38 @@
 // vokt show RECORD [--html]: one record for a person to read, as plain
 // text for a terminal or as one HTML page; the body read only up to
-// PRAEFIX_HOECHSTENS bytes.
+// PRAEFIX_HOECHSTENS bytes.  With --where FILTER, the newest record that
+// FILTER matches.
 #include "anfrageansicht.h"
 #include "aufzeichnungsdatei.h"
 #include "befehle.h"
 #include "meldung.h"
+#include "schwaerzen.h"
+#include "treffer.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
 using namespace vokt::intern;
 
 namespace {
 
-const char *const VERWENDUNG = "usage: vokt show RECORD [--html]\n\n"
+const char *const VERWENDUNG = "usage: vokt show RECORD [--html]\n"
+                               "       vokt show --where FILTER [DUMP | FOLDER] [--html]\n\n"
                                "Shows one record of vokt.cgi for a person to read: the request line, the headers\n"
                                "with their names restored, the query's pairs, the body by its type (form pairs,\n"
                                "multipart parts, JSON, text, bytes in hex; its first 1 MiB) and notes on what\n"
                                "the server handed over oddly.  Every byte from the record is made safe.\n\n"
-                               "  --html   one self-contained HTML page instead of plain text\n";
+                               "  --html   one self-contained HTML page instead of plain text\n"
+                               "  --redact the values of Authorization, Proxy-Authorization, Cookie and of\n"
+                               "           headers and form fields named *token*, *secret*, *password*,\n"
+                               "           *key* or *signature* masked as '*', their lengths kept\n"
+                               "  --where FILTER  the newest record at DUMP | FOLDER (or the effective user's\n"
+                               "           dump) that FILTER matches (see vokt(1), FILTERS); none: exit 1\n";
 
 // The body's first bytes, at most PRAEFIX_HOECHSTENS of them.
 bool praefix_lesen(int fd, const Aufzeichnung &a, std::string *praefix)
@@ -40,25 +51,50 @@ bool praefix_lesen(int fd, const Aufzeichnung &a, std::string *praefix)
     return true;
 }
 
+// The newest record at ort that the filter matches; 0, or the exit status
+// after a message.
+int neuester_treffer(const char *text, const char *ort, std::string *pfad)
+{
+    Filter filter;
+    std::vector<Fund> funde;
+    if (!filter_uebersetzen("show", text, &filter))
+        return FEHLER;
+    int status = treffer("show", ort, filter, &funde);
+    if (status == 0)
+        *pfad = funde.back().pfad;
+    return status;
+}
+
 } // namespace
 
 int befehl_show(int argc, char **argv)
 {
-    const char *datei = nullptr;
-    bool html = false;
+    const char *datei = nullptr, *filter = nullptr;
+    bool html = false, geschwaerzt = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
             std::fputs(VERWENDUNG, stdout);
             return 0;
         }
-        if (std::strcmp(argv[i], "--html") == 0) {
+        if (std::strcmp(argv[i], "--where") == 0 && i + 1 < argc && filter == nullptr) {
+            filter = argv[++i];
+        } else if (std::strcmp(argv[i], "--html") == 0) {
             html = true;
+        } else if (std::strcmp(argv[i], "--redact") == 0) {
+            geschwaerzt = true;
         } else if (argv[i][0] == '-' || datei != nullptr) {
             meldung("show: unexpected argument %s (vokt show --help tells the usage)", sichtbar(argv[i]).c_str());
             return FEHLER;
         } else {
             datei = argv[i];
         }
+    }
+    std::string neuester;
+    if (filter != nullptr) {
+        int status = neuester_treffer(filter, datei, &neuester);
+        if (status != 0)
+            return status;
+        datei = neuester.c_str();
     }
     if (datei == nullptr) {
         meldung("show: which record? (usage: vokt show RECORD [--html])");
@@ -76,7 +112,13 @@ int befehl_show(int argc, char **argv)
         meldung("%s: reading the body: %s", sichtbar(datei).c_str(), std::strerror(fehler));
         return FEHLER;
     }
-    Ansicht v = anfrage_ansicht(a, praefix);
+    Aufzeichnung b;
+    int kopie = geschwaerzt ? schwaerzen(a, &praefix, b) : -2;
+    if (kopie == -1)
+        return FEHLER;
+    if (kopie >= 0)
+        close(kopie);
+    Ansicht v = anfrage_ansicht(geschwaerzt ? b : a, praefix);
     std::string aus = html ? als_html(v) : als_text(v);
     if (!alles_schreiben(STDOUT_FILENO, aus.data(), aus.size())) {
         meldung("show: writing: %s", std::strerror(errno));

@@ -49,10 +49,17 @@ protected:
     // through the tests' one process runner.
     Lauf vokt(const std::string &argumente) const
     {
-        std::vector<std::string> woerter{VOKT};
+        std::vector<std::string> woerter;
         std::istringstream s(argumente);
         for (std::string w; s >> w;)
             woerter.push_back(w);
+        return vokt(woerter);
+    }
+
+    // vokt with these words as its arguments.
+    Lauf vokt(std::vector<std::string> woerter) const
+    {
+        woerter.insert(woerter.begin(), VOKT);
         std::vector<char *> argv;
         for (std::string &w : woerter)
             argv.push_back(w.data());
