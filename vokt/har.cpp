@@ -18,9 +18,6 @@ using namespace vokt::intern;
 
 namespace {
 
-// The largest body that har reads into memory.
-constexpr std::uint64_t INHALT_HOECHSTENS = std::uint64_t{256} << 20;
-
 int hilfe()
 {
     std::fputs("usage: vokt har RECORD...\n\n"
@@ -44,12 +41,7 @@ bool eintrag_lesen(const char *pfad, Json &eintraege)
     if (fd < 0)
         return false;
     std::string inhalt;
-    bool ok = a.inhaltlaenge() <= INHALT_HOECHSTENS;
-    if (!ok)
-        meldung("%s: the body is larger than %llu MiB: refused", pfad,
-                static_cast<unsigned long long>(INHALT_HOECHSTENS >> 20));
-    else if (!(ok = inhalt_holen(fd, a, &inhalt)))
-        meldung("%s: reading the body: %s", pfad, std::strerror(errno));
+    bool ok = inhalt_laden(pfad, fd, a, &inhalt);
     if (ok) {
         std::vector<std::string> hinweise;
         eintraege.push_back(har_eintrag(a, inhalt, aufzeichnungszeit(pfad, fd), &hinweise));
