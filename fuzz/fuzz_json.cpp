@@ -1,6 +1,7 @@
 // vokt show's JSON view on arbitrary bytes: valid JSON is pretty-printed
 // to the same value, anything else shown as it came with where it breaks;
-// what it writes is safe for terminal and page.
+// the pretty view never takes more than its bound, and what it writes is
+// safe for terminal and page.
 #include "ausgabe.h"
 #include "inhaltsansicht.h"
 
@@ -20,6 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (z.front().text == "JSON") {
         model::check(!j.is_discarded(), "invalid JSON pretty-printed");
         model::check(json::parse(z.back().text, nullptr, false) == j, "the pretty text is another value");
+        model::check(z.back().text.size() <= json_schoen_hoechstens(size), "the pretty text exceeds its bound");
     } else {
         model::check(z.back().text == input, "invalid JSON not shown as it came");
     }

@@ -4,7 +4,6 @@
 #include "curl.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <map>
 
 using namespace vokt::intern;
@@ -21,19 +20,35 @@ std::string anfrageziel(const Aufzeichnung &a)
     return erg;
 }
 
-std::string anfragebasis(const Aufzeichnung &a)
+namespace {
+
+bool ist_https(std::string_view schema)
+{
+    return schema.size() == 5 && std::equal(schema.begin(), schema.end(), "https", [](char x, char y) {
+               return (x >= 'A' && x <= 'Z' ? static_cast<char>(x - 'A' + 'a') : x) == y;
+           });
+}
+
+} // namespace
+
+std::string anfragebasis(const Aufzeichnung &a, bool *ohne_host)
 {
     auto https = a.wert("HTTPS");
     bool sicher = (https && (*https == "on" || *https == "ON" || *https == "1")) ||
-                  a.wert("REQUEST_SCHEME").value_or("") == "https";
+                  ist_https(a.wert("REQUEST_SCHEME").value_or(""));
     std::string erg = sicher ? "https://" : "http://";
     auto host = a.wert("HTTP_HOST");
     auto server = a.wert("SERVER_NAME");
     auto port = a.wert("SERVER_PORT");
+    if (ohne_host != nullptr)
+        *ohne_host = false;
     if (host && ist_host(*host))
         return erg + std::string(*host);
-    if (!server || !ist_host(*server))
+    if (!server || !ist_host(*server)) {
+        if (ohne_host != nullptr)
+            *ohne_host = true;
         return erg + "localhost";
+    }
     erg += *server;
     if (port && *port != (sicher ? "443" : "80") && ist_host(*port))
         erg.append(":").append(*port);
@@ -55,6 +70,8 @@ bool ist_urlencoded(std::string_view typ)
 
 namespace {
 
+constexpr auto PAARE = static_cast<std::size_t>(MAXPAARE);
+
 // A decoded text as the program's map keeps it: up to its first zero byte.
 std::string bis_null(const std::string &text)
 {
@@ -70,13 +87,13 @@ Formpaare formpaare(std::string_view text)
         return erg;
     std::string name;
     std::string jetzt;
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    for (std::size_t i = 0; i < text.size() && erg.size() < PAARE; ++i) {
         char z = text[i];
         if (z == '=') {
             name = bis_null(jetzt);
             jetzt.clear();
         } else if (z == '&') {
-            erg.emplace_back(name, bis_null(jetzt));
+            erg.push_back({name, bis_null(jetzt)});
             jetzt.clear();
         } else if (z == '%') {
             std::size_t rest = std::min<std::size_t>(text.size() - i - 1, 2);
@@ -88,29 +105,23 @@ Formpaare formpaare(std::string_view text)
             jetzt += z == '+' ? ' ' : z;
         }
     }
-    erg.emplace_back(name, bis_null(jetzt));
+    if (erg.size() < PAARE)
+        erg.push_back({name, bis_null(jetzt)});
     return erg;
+}
+
+std::size_t formpaare_anzahl(std::string_view text)
+{
+    return text.empty() ? 0 : static_cast<std::size_t>(std::count(text.begin(), text.end(), '&')) + 1;
 }
 
 Formpaare letzte_werte(const Formpaare &paare)
 {
-    std::map<std::string, std::string> karte;
-    for (const auto &[name, wert] : paare)
-        karte[name] = wert;
-    return {karte.begin(), karte.end()};
-}
-
-std::string anzeigbar(std::string_view text, std::size_t hoechstens)
-{
-    std::string erg;
-    for (std::size_t i = 0; i < text.size() && i < hoechstens; ++i) {
-        auto b = static_cast<unsigned char>(text[i]);
-        char hex[5];
-        std::snprintf(hex, sizeof hex, "\\x%02X", b);
-        if (b >= 0x20 && b < 0x7F && b != '\\')
-            erg += text[i];
-        else
-            erg += hex;
-    }
-    return text.size() > hoechstens ? erg + "..." : erg;
+    std::map<std::string_view, std::string_view> karte;
+    for (const Paar &p : paare)
+        karte[p.name] = p.wert;
+    Formpaare erg;
+    for (const auto &[name, wert] : karte)
+        erg.push_back({std::string(name), std::string(wert)});
+    return erg;
 }

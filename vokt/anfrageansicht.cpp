@@ -1,4 +1,5 @@
 #include "anfrageansicht.h"
+#include "anfrage.h"
 #include "curl.h"
 #include "hinweise.h"
 #include "inhaltsansicht.h"
@@ -49,7 +50,7 @@ void umgebung(const Aufzeichnung &a, Abschnitt &koepfe, Abschnitt &rest)
 Abschnitt query(const Aufzeichnung &a)
 {
     Abschnitt q{"Query", {}};
-    std::vector<Paar> paare = formular_paare(wert_von(a, "QUERY_STRING"));
+    std::vector<Paar> paare = formpaare(wert_von(a, "QUERY_STRING"));
     std::string cs = formular_charset(paare, "");
     for (const Paar &p : paare)
         q.zeilen.push_back(Zeile{Zeile::PAAR, 0, als_utf8(p.name, cs), als_utf8(p.wert, cs), 0});
@@ -89,14 +90,7 @@ Abschnitt inhalt(const Aufzeichnung &a, std::string_view praefix)
 
 std::string anfragezeile(const Aufzeichnung &a)
 {
-    std::string ziel;
-    if (auto uri = a.wert("REQUEST_URI")) {
-        ziel = *uri;
-    } else {
-        ziel = wert_von(a, "SCRIPT_NAME") + wert_von(a, "PATH_INFO");
-        std::string q = wert_von(a, "QUERY_STRING");
-        ziel += q.empty() ? "" : "?" + q;
-    }
+    std::string ziel = anfrageziel(a);
     std::string methode = wert_von(a, "REQUEST_METHOD");
     std::string protokoll = wert_von(a, "SERVER_PROTOCOL");
     return (methode.empty() ? "?" : methode) + " " + (ziel.empty() ? "?" : ziel) + " " +

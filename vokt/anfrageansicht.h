@@ -14,8 +14,8 @@
 // The most bytes of a body that the views read.
 constexpr std::size_t PRAEFIX_HOECHSTENS = std::size_t{1} << 20;
 
-// METHOD TARGET PROTOCOL: the target is REQUEST_URI, else SCRIPT_NAME,
-// PATH_INFO and ?QUERY_STRING.
+// METHOD TARGET PROTOCOL: the target is anfrageziel(); "?" for what the
+// record does not hold.
 std::string anfragezeile(const vokt::intern::Aufzeichnung &a);
 
 // The view of record a, whose body starts with praefix (all of it when it

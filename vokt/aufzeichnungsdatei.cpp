@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,8 +53,34 @@ ssize_t lesen_bei(int fd, char *puffer, std::size_t n, std::uint64_t ab)
 
 } // namespace
 
+namespace {
+
+// The record that laden() read last, escaped, for the line that
+// ohne_speicher() writes without taking memory.
+char zuletzt_geladen[320] = "the record";
+
+[[noreturn]] void ohne_speicher()
+{
+    // No memory is left: the line is put together on the stack and
+    // written as it is.
+    char text[512];
+    int n = std::snprintf(text, sizeof text, "%s: %s: out of memory: too large for this command\n", programmname,
+                          zuletzt_geladen);
+    if (n > 0)
+        (void)!write(STDERR_FILENO, text, std::min(static_cast<std::size_t>(n), sizeof text - 1));
+    _exit(FEHLER);
+}
+
+} // namespace
+
+void speichermangel_melden()
+{
+    std::set_new_handler(ohne_speicher);
+}
+
 int laden(const char *datei, Aufzeichnung &a)
 {
+    std::snprintf(zuletzt_geladen, sizeof zuletzt_geladen, "%s", sichtbar(datei, 256).c_str());
     std::uint64_t groesse = 0;
     int fd = oeffnen(datei, &groesse);
     if (fd < 0)
@@ -106,14 +134,29 @@ bool kopieren(int quelle, const Aufzeichnung &a, int nach)
     return true;
 }
 
-bool inhalt_holen(int quelle, const Aufzeichnung &a, std::string *inhalt)
+bool inhalt_holen(int quelle, const Aufzeichnung &a, std::string *inhalt, std::uint64_t hoechstens)
 {
-    inhalt->assign(static_cast<std::size_t>(a.inhaltlaenge()), '\0');
+    inhalt->assign(static_cast<std::size_t>(std::min(a.inhaltlaenge(), hoechstens)), '\0');
     for (std::size_t ab = 0; ab < inhalt->size();) {
         ssize_t n = lesen_bei(quelle, inhalt->data() + ab, inhalt->size() - ab, a.inhalt_ab() + ab);
         if (n <= 0)
             return false;
         ab += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool inhalt_laden(const char *datei, int quelle, const Aufzeichnung &a, std::string *inhalt)
+{
+    if (a.inhaltlaenge() > INHALT_HOECHSTENS) {
+        meldung("%s: the body has %llu bytes, more than the %llu MiB that vokt holds in memory: refused", datei,
+                static_cast<unsigned long long>(a.inhaltlaenge()),
+                static_cast<unsigned long long>(INHALT_HOECHSTENS >> 20));
+        return false;
+    }
+    if (!inhalt_holen(quelle, a, inhalt)) {
+        meldung("%s: reading the body: %s", datei, std::strerror(errno));
+        return false;
     }
     return true;
 }

@@ -6,6 +6,7 @@
 
 #include "intern/aufzeichnung.h"
 
+#include <cstdint>
 #include <string>
 
 // The record's entries part, read into a; its body stays in the file,
@@ -21,8 +22,25 @@ void lesehinweise(const char *datei, const vokt::intern::Aufzeichnung &a);
 // errno set.
 bool kopieren(int quelle, const vokt::intern::Aufzeichnung &a, int nach);
 
-// The whole body, into memory.  False with errno set.
-bool inhalt_holen(int quelle, const vokt::intern::Aufzeichnung &a, std::string *inhalt);
+// The most body bytes that a command holds in memory (diff, har): a larger
+// body is refused with one line, before any memory is taken for it.
+constexpr std::uint64_t INHALT_HOECHSTENS = std::uint64_t{256} << 20;
+
+// The body's first `hoechstens` bytes (all of it when it is shorter), into
+// memory.  False with errno set.
+bool inhalt_holen(int quelle, const vokt::intern::Aufzeichnung &a, std::string *inhalt,
+                  std::uint64_t hoechstens = INHALT_HOECHSTENS);
+
+// The whole body of the record datei, open as quelle, into memory; false
+// after one line on standard error: the body is larger than
+// INHALT_HOECHSTENS, or it cannot be read.
+bool inhalt_laden(const char *datei, int quelle, const vokt::intern::Aufzeichnung &a, std::string *inhalt);
+
+// Makes the program end with one line on standard error and the exit
+// status FEHLER when memory runs out (operator new fails), instead of an
+// abort: "RECORD: out of memory: too large for this command" for the
+// record that laden() read last.
+void speichermangel_melden();
 
 // A copy of the body in pfad, a new file of mode 0600 (an existing one is
 // never overwritten): it stays as it is when the next request overwrites

@@ -1,4 +1,5 @@
 #include "curl.h"
+#include "anfrage.h"
 #include "meldung.h"
 #include "shellwort.h"
 
@@ -203,39 +204,18 @@ std::string basis(Befehl &b, const Aufzeichnung &a, const char *url)
             erg.pop_back();
         return erg;
     }
-    auto https = a.wert("HTTPS");
-    bool sicher = https && (*https == "on" || *https == "ON" || *https == "1");
-    std::string erg = sicher ? "https://" : "http://";
-    auto host = a.wert("HTTP_HOST");
-    auto server = a.wert("SERVER_NAME");
-    auto port = a.wert("SERVER_PORT");
-    if (host && ist_host(*host))
-        return erg + std::string(*host);
-    if (server && ist_host(*server)) {
-        erg += *server;
-        bool standard = !port || *port == (sicher ? "443" : "80");
-        if (!standard && ist_host(*port))
-            erg.append(":").append(*port);
-        return erg;
-    }
-    b.hinweise.emplace_back("the record names no host, localhost is taken (--url BASE chooses one)");
-    return erg + "localhost";
+    bool ohne_host = false;
+    std::string erg = anfragebasis(a, &ohne_host);
+    if (ohne_host)
+        b.hinweise.emplace_back("the record names no host, localhost is taken (--url BASE chooses one)");
+    return erg;
 }
 
 // The request target as it was sent: bytes that would break the request
 // line (controls, blanks) are written as %XX, with a note.
 std::string ziel(Befehl &b, const Aufzeichnung &a)
 {
-    std::string roh;
-    auto uri = a.wert("REQUEST_URI");
-    if (uri && !uri->empty()) {
-        roh = *uri;
-    } else {
-        roh = std::string(a.wert("SCRIPT_NAME").value_or("")) + std::string(a.wert("PATH_INFO").value_or(""));
-        auto qs = a.wert("QUERY_STRING");
-        if (qs && !qs->empty())
-            roh.append("?").append(*qs);
-    }
+    std::string roh = anfrageziel(a);
     bool geaendert = false;
     std::string erg = ziel_kodiert(roh.empty() ? "/" : roh, &geaendert);
     if (geaendert)

@@ -18,9 +18,6 @@ using namespace vokt::intern;
 
 namespace {
 
-// The largest body that diff reads into memory.
-constexpr std::uint64_t INHALT_HOECHSTENS = std::uint64_t{256} << 20;
-
 int hilfe()
 {
     std::fputs("usage: vokt diff A B [--ignore NAME]... [--all]\n\n"
@@ -53,12 +50,7 @@ bool lesen(const char *pfad, Aufzeichnung &a, std::string &inhalt)
     int fd = laden(pfad, a);
     if (fd < 0)
         return false;
-    bool ok = a.inhaltlaenge() <= INHALT_HOECHSTENS;
-    if (!ok)
-        meldung("%s: the body is larger than %llu MiB: not compared", pfad,
-                static_cast<unsigned long long>(INHALT_HOECHSTENS >> 20));
-    else if (!(ok = inhalt_holen(fd, a, &inhalt)))
-        meldung("%s: reading the body: %s", pfad, std::strerror(errno));
+    bool ok = inhalt_laden(pfad, fd, a, &inhalt);
     close(fd);
     return ok;
 }

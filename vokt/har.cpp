@@ -22,9 +22,6 @@ using namespace vokt::intern;
 
 namespace {
 
-// The largest body that har reads into memory.
-constexpr std::uint64_t INHALT_HOECHSTENS = std::uint64_t{256} << 20;
-
 int hilfe()
 {
     std::fputs("usage: vokt har [--redact] RECORD...\n"
@@ -56,12 +53,7 @@ bool eintrag_lesen(const char *pfad, Json &eintraege, bool geschwaerzt)
     if (fd < 0)
         return false;
     std::string inhalt;
-    bool ok = a.inhaltlaenge() <= INHALT_HOECHSTENS;
-    if (!ok)
-        meldung("%s: the body is larger than %llu MiB: refused", pfad,
-                static_cast<unsigned long long>(INHALT_HOECHSTENS >> 20));
-    else if (!(ok = inhalt_holen(fd, a, &inhalt)))
-        meldung("%s: reading the body: %s", pfad, std::strerror(errno));
+    bool ok = inhalt_laden(pfad, fd, a, &inhalt);
     Aufzeichnung b;
     int kopie = ok && geschwaerzt ? schwaerzen(a, &inhalt, b) : -2;
     ok = ok && kopie != -1;

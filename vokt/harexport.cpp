@@ -1,5 +1,6 @@
 #include "harexport.h"
 #include "anfrage.h"
+#include "ansicht.h"
 #include "curl.h"
 #include "meldung.h"
 
@@ -26,7 +27,7 @@ std::string_view ohne_blanks(std::string_view s)
     return s;
 }
 
-Json namenswerte(const std::vector<std::pair<std::string, std::string>> &paare)
+template <class Paare> Json namenswerte(const Paare &paare)
 {
     Json erg = Json::array();
     for (const auto &[name, wert] : paare)
@@ -94,43 +95,6 @@ Json har_koepfe(const Aufzeichnung &a, std::vector<std::string> *hinweise)
             koepfe.emplace_back(kname, wert);
     }
     return namenswerte(koepfe);
-}
-
-namespace {
-
-// How many bytes the UTF-8 sequence at s[i] has; 0 when it is none.
-std::size_t utf8_laenge(std::string_view s, std::size_t i)
-{
-    auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    unsigned char c = b(i);
-    std::size_t n = c < 0x80                   ? 1
-                    : (c >= 0xC2 && c <= 0xDF) ? 2
-                    : (c >= 0xE0 && c <= 0xEF) ? 3
-                    : (c >= 0xF0 && c <= 0xF4) ? 4
-                                               : 0;
-    if (n == 0 || i + n > s.size())
-        return 0;
-    for (std::size_t k = 1; k < n; ++k)
-        if ((b(i + k) & 0xC0) != 0x80)
-            return 0;
-    // Overlong forms and surrogates, by the second byte.
-    if ((c == 0xE0 && b(i + 1) < 0xA0) || (c == 0xED && b(i + 1) > 0x9F) || (c == 0xF0 && b(i + 1) < 0x90) ||
-        (c == 0xF4 && b(i + 1) > 0x8F))
-        return 0;
-    return n;
-}
-
-} // namespace
-
-bool ist_utf8(std::string_view bytes)
-{
-    for (std::size_t i = 0; i < bytes.size();) {
-        std::size_t n = utf8_laenge(bytes, i);
-        if (n == 0)
-            return false;
-        i += n;
-    }
-    return true;
 }
 
 std::string base64(std::string_view bytes)

@@ -33,9 +33,6 @@ std::vector<std::pair<std::string, std::string>> kekse(std::string_view kopf);
 // header name is left out, with a note in *hinweise.
 Json har_koepfe(const vokt::intern::Aufzeichnung &a, std::vector<std::string> *hinweise);
 
-// Whether the bytes are UTF-8 (no overlong forms, no surrogates).
-bool ist_utf8(std::string_view bytes);
-
 // The bytes in base64 (RFC 4648, with padding).
 std::string base64(std::string_view bytes);
 

@@ -125,14 +125,14 @@ std::vector<Paar> multipart_felder(std::string_view ct, std::string_view praefix
 
 void formulare(const Aufzeichnung &a, std::string_view praefix, Hinweise &h)
 {
-    std::vector<Paar> query = formular_paare(a.wert("QUERY_STRING").value_or(""));
+    std::vector<Paar> query = formpaare(a.wert("QUERY_STRING").value_or(""));
     felder("query", query, formular_charset(query, ""), h);
     std::string_view ct = a.wert("CONTENT_TYPE").value_or("");
     std::string mt = medientyp(ct);
     std::string cs = charset_von(ct);
     std::size_t bei = 0;
     if (mt == "application/x-www-form-urlencoded") {
-        std::vector<Paar> paare = formular_paare(praefix);
+        std::vector<Paar> paare = formpaare(praefix);
         felder("body", paare, formular_charset(paare, cs), h);
     } else if (mt == "multipart/form-data") {
         std::vector<Paar> paare = multipart_felder(ct, praefix, &cs);

@@ -66,14 +66,17 @@ void hex_auszug(std::vector<Zeile> &z, std::string_view b, int tiefe)
 
 std::vector<Zeile> formular_zeilen(std::string_view kodiert, std::string_view erklaert)
 {
-    std::vector<Paar> paare = formular_paare(kodiert);
+    std::vector<Paar> paare = formpaare(kodiert);
+    std::size_t alle = formpaare_anzahl(kodiert);
     std::string cs = formular_charset(paare, erklaert);
-    std::vector<Zeile> z{satz("urlencoded form, " + anzahl(paare.size(), "pair") +
-                              (cs.empty() ? ", no charset declared" : ", charset " + cs))};
+    std::vector<Zeile> z{
+        satz("urlencoded form, " + anzahl(alle, "pair") + (cs.empty() ? ", no charset declared" : ", charset " + cs))};
     for (std::size_t i = 0; i < paare.size() && i < ZEILEN_HOECHSTENS; ++i)
         z.push_back(Zeile{Zeile::PAAR, 1, als_utf8(paare[i].name, cs), als_utf8(paare[i].wert, cs), 0});
-    if (paare.size() > ZEILEN_HOECHSTENS)
-        z.push_back(satz("... and " + anzahl(paare.size() - ZEILEN_HOECHSTENS, "more pair"), 1));
+    if (alle > ZEILEN_HOECHSTENS)
+        z.push_back(satz("... and " + anzahl(alle - ZEILEN_HOECHSTENS, "more pair"), 1));
+    if (alle > paare.size())
+        z.push_back(satz("vokt.cgi decodes only the first " + std::to_string(paare.size()) + " pairs", 1));
     return z;
 }
 
@@ -108,18 +111,24 @@ bool ist_json(std::string_view mt, std::string_view inhalt)
 }
 
 // Reads a JSON text through without building it: whether it is whole,
-// how deep it nests, where and why it breaks.
+// how deep it nests, where and why it breaks, and at most how many bytes
+// its pretty view (two blanks per level) takes.
 class JsonPruefung : public nlohmann::json_sax<json> {
 public:
-    bool null() override { return true; }
-    bool boolean(bool) override { return true; }
-    bool number_integer(number_integer_t) override { return true; }
-    bool number_unsigned(number_unsigned_t) override { return true; }
-    bool number_float(number_float_t, const string_t &) override { return true; }
-    bool string(string_t &) override { return true; }
+    bool null() override { return wert(4); }
+    bool boolean(bool) override { return wert(5); }
+    bool number_integer(number_integer_t) override { return wert(ZAHL); }
+    bool number_unsigned(number_unsigned_t) override { return wert(ZAHL); }
+    bool number_float(number_float_t, const string_t &) override { return wert(ZAHL); }
+    bool string(string_t &s) override { return wert(text(s)); }
     bool binary(binary_t &) override { return true; }
     bool start_object(std::size_t) override { return tiefer(); }
-    bool key(string_t &) override { return true; }
+    bool key(string_t &s) override
+    {
+        zeile(text(s) + 2);
+        nach_schluessel = true;
+        return true;
+    }
     bool end_object() override { return flacher(); }
     bool start_array(std::size_t) override { return tiefer(); }
     bool end_array() override { return flacher(); }
@@ -136,19 +145,39 @@ public:
     std::string grund;
     std::size_t position = 0;
     bool zu_tief = false;
+    std::uint64_t schoen = 0; // the pretty view's bytes, at most
 
 private:
+    // The most bytes that a number takes when it is written out again.
+    static constexpr std::size_t ZAHL = 32;
+    // A string written out again: every byte at most as \u00XX.
+    static std::size_t text(const string_t &s) { return 6 * s.size() + 2; }
+    // A line at the depth: its indentation unless it follows its key,
+    // the bytes, a comma and the line feed.
+    void zeile(std::size_t bytes)
+    {
+        schoen += (nach_schluessel ? 0 : 2 * tiefe) + bytes + 2;
+        nach_schluessel = false;
+    }
+    bool wert(std::size_t bytes)
+    {
+        zeile(bytes);
+        return true;
+    }
     bool tiefer()
     {
+        zeile(1);
         zu_tief = zu_tief || ++tiefe > TIEFE_HOECHSTENS;
         return true;
     }
     bool flacher()
     {
         --tiefe;
+        zeile(1);
         return true;
     }
-    std::size_t tiefe = 0;
+    std::uint64_t tiefe = 0;
+    bool nach_schluessel = false;
 };
 
 // The charset of a part: its own, the form's, none.
@@ -206,14 +235,6 @@ std::string charset_feld(const Multipart &m)
 
 } // namespace
 
-std::vector<Paar> formular_paare(std::string_view kodiert)
-{
-    std::vector<Paar> paare;
-    for (auto &[name, wert] : formpaare(kodiert))
-        paare.push_back({std::move(name), std::move(wert)});
-    return paare;
-}
-
 Zeichensatz zeichensatz(std::string_view name)
 {
     if (name.empty())
@@ -270,17 +291,26 @@ bool sieht_nach_text_aus(std::string_view bytes)
     return ist_utf8(bytes);
 }
 
+std::uint64_t json_schoen_hoechstens(std::size_t bytes)
+{
+    return JSON_FAKTOR * std::uint64_t{bytes} + JSON_SOCKEL;
+}
+
 std::vector<Zeile> json_zeilen(std::string_view t, bool ganz)
 {
     JsonPruefung p;
     bool gut = json::sax_parse(t.begin(), t.end(), &p);
-    if (gut && !p.zu_tief) {
+    bool zu_gross = p.schoen > json_schoen_hoechstens(t.size());
+    if (gut && !p.zu_tief && !zu_gross) {
         json j = json::parse(t.begin(), t.end(), nullptr, false);
         return {satz("JSON"), text(j.dump(2, ' ', false, json::error_handler_t::replace), 1)};
     }
     std::string warum =
-        gut ? "JSON nested deeper than " + std::to_string(JsonPruefung::TIEFE_HOECHSTENS) + " levels, shown as it came"
-            : "invalid JSON, shown as it came: it breaks at byte " + std::to_string(p.position) + " (" + p.grund + ")";
+        !gut ? "invalid JSON, shown as it came: it breaks at byte " + std::to_string(p.position) + " (" + p.grund + ")"
+        : p.zu_tief
+            ? "JSON nested deeper than " + std::to_string(JsonPruefung::TIEFE_HOECHSTENS) + " levels, shown as it came"
+            : "JSON nested so deep that its pretty view would take more than " + std::to_string(JSON_FAKTOR) +
+                  " times its bytes and " + std::to_string(JSON_SOCKEL >> 10) + " KiB, shown as it came";
     std::vector<Zeile> z{satz(warum)};
     if (!gut && !ganz)
         z.push_back(satz("(the view holds only the start of the body)"));

@@ -4,9 +4,11 @@
 #ifndef VOKT_INHALTSANSICHT_H
 #define VOKT_INHALTSANSICHT_H
 
+#include "anfrage.h"
 #include "ansicht.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,18 +17,6 @@
 constexpr std::size_t ZEILEN_HOECHSTENS = 1000;
 constexpr std::size_t TEILTEXT_HOECHSTENS = 512;
 constexpr std::size_t HEX_HOECHSTENS = 256;
-
-struct Paar {
-    std::string name;
-    std::string wert;
-};
-
-// urlencoded pairs decoded as vokt.cgi decodes them, in their order, each
-// one: '&' ends a pair, '=' its name (which later pairs without one keep),
-// '+' is a space, '%' and two hex digits a byte (other bytes and digits
-// missing at the end count as 0), a text ends at its first zero byte; the
-// last pair is stored at the end (after a final '&' too).
-std::vector<Paar> formular_paare(std::string_view kodiert);
 
 // The charsets that are told apart: the bytes of the last three are
 // shown converted to UTF-8.
@@ -51,7 +41,17 @@ bool sieht_nach_text_aus(std::string_view bytes);
 // The lines that show a body of that Content-Type; ganz: all of the
 // body is at hand, not only its start.
 std::vector<Zeile> inhalt_zeilen(std::string_view content_type, std::string_view inhalt, bool ganz);
-// A body as JSON: pretty-printed, or as it came with where it breaks.
+// The pretty view of JSON takes at most JSON_FAKTOR times the body's
+// bytes and JSON_SOCKEL more: deeper nesting would make it grow with the
+// square of the body (two blanks for each level on every line).
+constexpr std::size_t JSON_FAKTOR = 8;
+constexpr std::size_t JSON_SOCKEL = 64 * 1024;
+// The most bytes of the pretty view of a JSON text of so many bytes.
+std::uint64_t json_schoen_hoechstens(std::size_t bytes);
+
+// A body as JSON: pretty-printed, or as it came, with why: where it
+// breaks, or that it nests too deep for a pretty view (deeper than 500
+// levels, or a pretty view beyond json_schoen_hoechstens()).
 std::vector<Zeile> json_zeilen(std::string_view text, bool ganz);
 // A body of multipart/form-data, its boundary from the Content-Type.
 std::vector<Zeile> multipart_zeilen(std::string_view content_type, std::string_view inhalt);

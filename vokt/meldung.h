@@ -19,10 +19,11 @@ extern const char *programmname;
 // (at most 4095 bytes of the text).
 __attribute__((format(printf, 1, 2))) void meldung(const char *format, ...);
 
-// Text from a record for a message: printable ASCII as it is, every other
-// byte (and the backslash) as \xHH, so that a message stays one line and
-// sends nothing to the terminal; at most 64 bytes of it, then "...".
-std::string sichtbar(std::string_view text);
+// Text from a record for a message or a table: printable ASCII as it is,
+// every other byte (and the backslash) as \xHH, so that a message stays
+// one line and sends nothing to the terminal; at most `hoechstens` bytes
+// of it, then "...".
+std::string sichtbar(std::string_view text, std::size_t hoechstens = 64);
 
 // Writes the n bytes at p to fd, again after a signal or a short write;
 // false with errno set when it fails.

@@ -374,7 +374,7 @@ bool einen_lauf(Aufruf &auf, const Fund &f, int *status)
         return false;
     Urteil u = antwort_pruefen(m.anfang, m.ausgabe <= m.anfang.size());
     std::string ziel = anfrageziel(a);
-    std::printf("%s  %s  exit %d  %s\n", iso8601(f.zeit, 6).c_str(), ziel.empty() ? "-" : anzeigbar(ziel, 200).c_str(),
+    std::printf("%s  %s  exit %d  %s\n", iso8601(f.zeit, 6).c_str(), ziel.empty() ? "-" : sichtbar(ziel, 200).c_str(),
                 *status, urteil_text(u).c_str());
     std::fflush(stdout);
     return u.gueltig && *status == 0;

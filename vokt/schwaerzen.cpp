@@ -35,7 +35,7 @@ void paare_schwaerzen(std::string &text, std::size_t ab)
         std::size_t gleich = text.find('=', ab);
         if (gleich < ende) {
             Formpaare p = formpaare(text.substr(ab, gleich + 1 - ab));
-            if (!p.empty() && ist_geheim(p.front().first))
+            if (!p.empty() && ist_geheim(p.front().name))
                 maskieren(text, gleich + 1, ende - gleich - 1);
         }
         ab = ende + 1;

@@ -34,23 +34,6 @@ const char *const VERWENDUNG = "usage: vokt show RECORD [--html]\n"
                                "  --where FILTER  the newest record at DUMP | FOLDER (or the effective user's\n"
                                "           dump) that FILTER matches (see vokt(1), FILTERS); none: exit 1\n";
 
-// The body's first bytes, at most PRAEFIX_HOECHSTENS of them.
-bool praefix_lesen(int fd, const Aufzeichnung &a, std::string *praefix)
-{
-    praefix->assign(static_cast<std::size_t>(std::min<std::uint64_t>(a.inhaltlaenge(), PRAEFIX_HOECHSTENS)), '\0');
-    for (std::size_t ab = 0; ab < praefix->size();) {
-        ssize_t n = pread(fd, praefix->data() + ab, praefix->size() - ab, static_cast<off_t>(a.inhalt_ab() + ab));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            errno = n == 0 ? ENODATA : errno;
-            return false;
-        }
-        ab += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // The newest record at ort that the filter matches; 0, or the exit status
 // after a message.
 int neuester_treffer(const char *text, const char *ort, std::string *pfad)
@@ -105,7 +88,7 @@ int befehl_show(int argc, char **argv)
     if (fd < 0)
         return FEHLER;
     std::string praefix;
-    bool gelesen = praefix_lesen(fd, a, &praefix);
+    bool gelesen = inhalt_holen(fd, a, &praefix, PRAEFIX_HOECHSTENS);
     int fehler = errno;
     close(fd);
     if (!gelesen) {

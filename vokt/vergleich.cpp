@@ -1,9 +1,10 @@
 #include "vergleich.h"
 #include "anfrage.h"
+#include "meldung.h"
 
 #include <algorithm>
 #include <map>
-#include <optional>
+#include <set>
 
 using namespace vokt::intern;
 
@@ -16,43 +17,46 @@ const std::vector<std::string> &stets_anders()
 
 namespace {
 
-using Paare = std::vector<std::pair<std::string, std::string>>;
+using Paare = Formpaare;
 
 // The entries as name and last value, in the order of each name's last
 // appearance, without the names in ohne.
 Paare eintragspaare(const Aufzeichnung &a, const std::vector<std::string> &ohne)
 {
+    std::set<std::string_view> ohne_namen(ohne.begin(), ohne.end());
     Paare erg;
     for (const std::string &e : a.umgebung()) {
         std::string_view name = eintragsname(e);
-        if (std::find(ohne.begin(), ohne.end(), name) != ohne.end())
-            continue;
-        erg.emplace_back(name, e.substr(std::min(name.size() + 1, e.size())));
+        if (ohne_namen.count(name) == 0)
+            erg.push_back({std::string(name), e.substr(std::min(name.size() + 1, e.size()))});
     }
     return erg;
 }
 
-std::optional<std::string> suche(const Paare &p, const std::string &name)
+// The value of each name (the names are unique), found in log time.
+std::map<std::string_view, std::string_view> verzeichnis(const Paare &p)
 {
-    for (const auto &[n, w] : p)
-        if (n == name)
-            return w;
-    return std::nullopt;
+    std::map<std::string_view, std::string_view> erg;
+    for (const Paar &x : p)
+        erg.emplace(x.name, x.wert);
+    return erg;
 }
 
 // By name: what only A has, what both have with other values, then what
 // only B has.
 void paare_vergleichen(const Paare &a, const Paare &b, Unterschied::Teil teil, std::vector<Unterschied> &erg)
 {
+    auto in_a = verzeichnis(a);
+    auto in_b = verzeichnis(b);
     for (const auto &[name, wert] : a) {
-        auto anderer = suche(b, name);
-        if (!anderer)
+        auto anderer = in_b.find(name);
+        if (anderer == in_b.end())
             erg.push_back({Unterschied::NUR_A, teil, name, wert, ""});
-        else if (*anderer != wert)
-            erg.push_back({Unterschied::ANDERS, teil, name, wert, *anderer});
+        else if (anderer->second != wert)
+            erg.push_back({Unterschied::ANDERS, teil, name, wert, std::string(anderer->second)});
     }
     for (const auto &[name, wert] : b)
-        if (!suche(a, name))
+        if (in_a.count(name) == 0)
             erg.push_back({Unterschied::NUR_B, teil, name, "", wert});
 }
 
@@ -133,7 +137,7 @@ constexpr std::size_t HOECHSTENS = 200;
 std::string wert(const std::string &w)
 {
     std::string erg = "\"";
-    for (char z : anzeigbar(w, HOECHSTENS)) {
+    for (char z : sichtbar(w, HOECHSTENS)) {
         if (z == '"')
             erg.append("\\x22");
         else
@@ -146,7 +150,7 @@ std::string wert(const std::string &w)
 std::string teilname(const Unterschied &u)
 {
     std::string erg = u.teil == Unterschied::QUERY ? "query " : u.teil == Unterschied::FORM ? "form " : "";
-    erg.append(anzeigbar(u.name, HOECHSTENS));
+    erg.append(sichtbar(u.name, HOECHSTENS));
     return erg;
 }
 

@@ -55,7 +55,7 @@ std::vector<Unterschied> vergleichen(const Vergleichsseite &a, const Vergleichss
 // Whether the list holds a difference beyond notes.
 bool verschieden(const std::vector<Unterschied> &liste);
 
-// One line, without its line feed; record text made safe (see anzeigbar).
+// One line, without its line feed; record text made safe (see sichtbar).
 std::string beschreibung(const Unterschied &u);
 
 #endif

@@ -1,5 +1,6 @@
 #include "verlaufsliste.h"
 #include "anfrage.h"
+#include "meldung.h"
 
 #include <algorithm>
 #include <array>
@@ -32,7 +33,7 @@ using Felder = std::array<std::string, SPALTEN>;
 // A text for the table: made safe, "-" when empty.
 std::string feld(const std::string &text, std::size_t hoechstens)
 {
-    return text.empty() ? "-" : anzeigbar(text, hoechstens);
+    return text.empty() ? "-" : sichtbar(text, hoechstens);
 }
 
 Felder felder(const Listenzeile &z)

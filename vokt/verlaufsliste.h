@@ -25,7 +25,7 @@ struct Listenzeile {
 Listenzeile listenzeile(const vokt::intern::Aufzeichnung &a, const Zeitpunkt &zeit, const std::string &datei);
 
 // The table: a heading and the rows, newest first, columns two blanks
-// apart; every text made safe (see anzeigbar), the target cut after 200
+// apart; every text made safe (see sichtbar), the target cut after 200
 // bytes, the others after 60.
 std::string tabelle(std::vector<Listenzeile> zeilen);
 

@@ -1,6 +1,7 @@
 // vokt: shows, compares, exports and replays the requests that vokt.cgi
 // recorded, with subcommands in the manner of git.  Here: which subcommand
 // runs, and the usage.
+#include "aufzeichnungsdatei.h"
 #include "befehle.h"
 #include "meldung.h"
 
@@ -41,6 +42,7 @@ int usage(FILE *f, int status)
 int main(int argc, char **argv)
 {
     programmname = "vokt";
+    speichermangel_melden();
     if (argc < 2)
         return usage(stderr, FEHLER);
     if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "help") == 0)

@@ -1,6 +1,7 @@
 // vokt har: records to the fields of their HAR entries, as a table; the
 // helpers' bytes (URL, cookies, UTF-8, base64); every entry against the
 // fields and types that HAR 1.2 requires; and one run of vokt har.
+#include "ansicht.h"
 #include "harexport.h"
 #include "intern/aufzeichnung.h"
 #include "vokt_lauf.h"

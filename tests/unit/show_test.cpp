@@ -127,7 +127,7 @@ TEST(ShowForm, PairsAreTheProgramsPairs)
     for (const char *f : faelle) {
         SCOPED_TRACE(f);
         std::map<std::string, std::string> soll;
-        for (const Paar &p : formular_paare(f))
+        for (const Paar &p : formpaare(f))
             soll[p.name] = p.wert;
         std::string puffer = f;
         Varmap m;
@@ -141,7 +141,7 @@ TEST(ShowForm, PairsAreTheProgramsPairs)
         }
         EXPECT_EQ(ist, soll);
     }
-    EXPECT_TRUE(formular_paare("").empty());
+    EXPECT_TRUE(formpaare("").empty());
 }
 
 TEST(ShowMultipart, ParametersAndParts)
