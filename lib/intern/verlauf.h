@@ -29,9 +29,10 @@ int verlauf_anzahl_aus(const char *text, std::size_t n);
 // bounded read; VERLAUF_ANZAHL when there is none or it cannot be read.
 int verlauf_anzahl(int verzeichnis);
 
-// The history directory of the dump path, opened; -1 when there is none,
-// or when it is a link or belongs to someone else (never followed).
-int verlauf_oeffnen(const char *pfad);
+// The history directory "<dump>.d" of the dump named dump in the folder
+// ordner (AT_FDCWD for a path), opened; -1 when there is none, or when it
+// is a link or belongs to someone else (never followed).
+int verlauf_oeffnen(int ordner, const char *dump);
 
 // The name of a new record: UTC time to the microsecond and the process id.
 void verlauf_name(char *name, std::size_t size);
