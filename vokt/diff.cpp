@@ -55,10 +55,10 @@ bool lesen(const char *pfad, Aufzeichnung &a, std::string &inhalt)
         return false;
     bool ok = a.inhaltlaenge() <= INHALT_HOECHSTENS;
     if (!ok)
-        meldung("%s: the body is larger than %llu MiB: not compared", pfad,
+        meldung("%s: the body is larger than %llu MiB: not compared", dateiname(pfad).c_str(),
                 static_cast<unsigned long long>(INHALT_HOECHSTENS >> 20));
     else if (!(ok = inhalt_holen(fd, a, &inhalt)))
-        meldung("%s: reading the body: %s", pfad, std::strerror(errno));
+        meldung("%s: reading the body: %s", dateiname(pfad).c_str(), std::strerror(errno));
     close(fd);
     return ok;
 }

@@ -6,6 +6,7 @@
 #include "befehle.h"
 #include "harexport.h"
 #include "meldung.h"
+#include "verlaufsliste.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -46,15 +47,15 @@ bool eintrag_lesen(const char *pfad, Json &eintraege)
     std::string inhalt;
     bool ok = a.inhaltlaenge() <= INHALT_HOECHSTENS;
     if (!ok)
-        meldung("%s: the body is larger than %llu MiB: refused", pfad,
+        meldung("%s: the body is larger than %llu MiB: refused", dateiname(pfad).c_str(),
                 static_cast<unsigned long long>(INHALT_HOECHSTENS >> 20));
     else if (!(ok = inhalt_holen(fd, a, &inhalt)))
-        meldung("%s: reading the body: %s", pfad, std::strerror(errno));
+        meldung("%s: reading the body: %s", dateiname(pfad).c_str(), std::strerror(errno));
     if (ok) {
         std::vector<std::string> hinweise;
         eintraege.push_back(har_eintrag(a, inhalt, aufzeichnungszeit(pfad, fd), &hinweise));
         for (const std::string &h : hinweise)
-            meldung("%s: %s", pfad, h.c_str());
+            meldung("%s: %s", dateiname(pfad).c_str(), h.c_str());
     }
     close(fd);
     return ok;
@@ -71,8 +72,9 @@ int befehl_har(int argc, char **argv)
         return FEHLER;
     }
     Json eintraege = Json::array();
+    // A glob over a history names its keep file too: passed over.
     for (int i = 1; i < argc; ++i)
-        if (!eintrag_lesen(argv[i], eintraege))
+        if (!verlaufseigen(argv[i]) && !eintrag_lesen(argv[i], eintraege))
             return FEHLER;
     std::string text = har_log(std::move(eintraege), VOKT_VERSION).dump(2, ' ', false, Json::error_handler_t::replace);
     text.push_back('\n');

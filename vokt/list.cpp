@@ -1,7 +1,10 @@
 // vokt list [DUMP | FOLDER]: the history as a table, newest first.  A
-// FOLDER is read as a history: every file in it that is a record is a row,
-// the others are skipped with a note.  A DUMP with its history folder
-// DUMP.d beside it stands for that folder; without one it is the one row.
+// FOLDER is read as a history: every regular file in it that is a record
+// is a row; links, FIFOs, devices and other files are skipped with a note
+// (never opened), the history's keep file without one.  A DUMP with its
+// history beside it (DUMP.d, or beside the target of root's link at DUMP
+// as vokt.cgi follows it) stands for that history; without one it is the
+// one row.
 // With no argument, the effective user's dump is taken, where vokt.cgi
 // writes it: ~/cgidump, or /tmp/cgidump<uid> for nobody and for a user
 // without a home directory.
@@ -10,6 +13,7 @@
 #include "befehle.h"
 #include "intern/dumpdatei.h"
 #include "intern/nutzerdb.h"
+#include "intern/verlauf.h"
 #include "meldung.h"
 #include "verlaufsliste.h"
 
@@ -19,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -73,26 +78,76 @@ bool zeile_lesen(const std::string &pfad, const std::string &datei, std::vector<
     return true;
 }
 
-// Every record in the folder; false when it cannot be read.
-bool ordner_lesen(const std::string &ordner, std::vector<Listenzeile> &zeilen)
+// What a folder entry that is no regular file is, for the note.
+const char *art(mode_t modus)
 {
-    DIR *d = opendir(ordner.c_str());
-    if (d == nullptr) {
-        meldung("%s: %s", sichtbar(ordner).c_str(), std::strerror(errno));
+    if (S_ISLNK(modus))
+        return "a link";
+    if (S_ISDIR(modus))
+        return "a folder";
+    if (S_ISFIFO(modus))
+        return "a FIFO";
+    return "a device or a socket";
+}
+
+// The row of the entry n of the open folder d: only a regular file is
+// opened, anything else is passed over with a note.
+void eintrag_lesen(int d, const std::string &ordner, const std::string &n, std::vector<Listenzeile> &zeilen)
+{
+    struct stat st {};
+    if (fstatat(d, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        meldung("list: skipped %s: %s", dateiname(n).c_str(), std::strerror(errno));
+        return;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        meldung("list: skipped %s (%s, not opened)", dateiname(n).c_str(), art(st.st_mode));
+        return;
+    }
+    std::string pfad = ordner + "/" + n;
+    Aufzeichnung a;
+    int fd = laden_aus(d, n.c_str(), pfad.c_str(), a);
+    if (fd < 0) {
+        meldung("list: skipped %s", dateiname(n).c_str());
+        return;
+    }
+    zeilen.push_back(listenzeile(a, aufzeichnungszeit(pfad.c_str(), fd), n));
+    close(fd);
+}
+
+// The names in the open folder d, sorted; false when it cannot be read.
+bool namen_lesen(int d, std::vector<std::string> &namen)
+{
+    int kopie = dup(d);
+    DIR *dir = kopie >= 0 ? fdopendir(kopie) : nullptr;
+    if (dir == nullptr) {
+        if (kopie >= 0)
+            close(kopie);
         return false;
     }
-    std::vector<std::string> namen;
-    while (const dirent *e = readdir(d))
+    while (const dirent *e = readdir(dir))
         if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
             namen.emplace_back(e->d_name);
-    closedir(d);
+    closedir(dir);
     std::sort(namen.begin(), namen.end());
-    for (const std::string &n : namen) {
-        std::string pfad = ordner;
-        pfad.append("/").append(n);
-        if (!zeile_lesen(pfad, n, zeilen))
-            meldung("list: skipped %s", sichtbar(n).c_str());
+    return true;
+}
+
+// Every record in the folder (the history's own settings passed over
+// without a word); false when it cannot be read.
+bool ordner_lesen(const std::string &ordner, std::vector<Listenzeile> &zeilen)
+{
+    int d = open(ordner.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::vector<std::string> namen;
+    if (d < 0 || !namen_lesen(d, namen)) {
+        meldung("%s: %s", dateiname(ordner).c_str(), std::strerror(errno));
+        if (d >= 0)
+            close(d);
+        return false;
     }
+    for (const std::string &n : namen)
+        if (!verlauf_einstellung(n.c_str()))
+            eintrag_lesen(d, ordner, n, zeilen);
+    close(d);
     return true;
 }
 
@@ -100,6 +155,20 @@ bool ist_ordner(const std::string &pfad)
 {
     struct stat st {};
     return stat(pfad.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The history of the dump at pfad: "<pfad>.d" beside it, else the one
+// beside the target of root's link at pfad, followed under vokt.cgi's own
+// rule (Dumpziel), where vokt.cgi keeps it.  Empty when there is none.
+std::string verlauf_zum_dump(const std::string &pfad)
+{
+    if (ist_ordner(pfad + ".d"))
+        return pfad + ".d";
+    Dumpziel ziel;
+    if (!ziel.finden(pfad.c_str()) || !ziel.gefolgt())
+        return "";
+    std::string beim_ziel = std::string(ziel.pfad()) + ".d";
+    return ist_ordner(beim_ziel) ? beim_ziel : "";
 }
 
 } // namespace
@@ -117,17 +186,17 @@ int befehl_list(int argc, char **argv)
         return FEHLER;
     if (argc < 2 && access(pfad.c_str(), F_OK) != 0) {
         meldung("list: no dump at %s, where vokt.cgi would write yours (vokt list DUMP | FOLDER names one)",
-                sichtbar(pfad).c_str());
+                dateiname(pfad).c_str());
         return FEHLER;
     }
     std::vector<Listenzeile> zeilen;
-    std::string ordner = ist_ordner(pfad) ? pfad : ist_ordner(pfad + ".d") ? pfad + ".d" : "";
+    std::string ordner = ist_ordner(pfad) ? pfad : verlauf_zum_dump(pfad);
     bool ok = ordner.empty() ? zeile_lesen(pfad, pfad, zeilen) : ordner_lesen(ordner, zeilen);
     if (!ok)
         return FEHLER;
     std::string text = tabelle(zeilen);
     std::fwrite(text.data(), 1, text.size(), stdout);
     if (zeilen.empty())
-        meldung("list: %s holds no records", sichtbar(ordner).c_str());
+        meldung("list: %s holds no records", dateiname(ordner).c_str());
     return std::fflush(stdout) == 0 ? 0 : FEHLER;
 }

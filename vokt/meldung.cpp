@@ -19,16 +19,21 @@ void meldung(const char *format, ...)
     std::fprintf(stderr, "%s: %s\n", programmname, text);
 }
 
-std::string sichtbar(std::string_view text)
+std::string sichtbar(std::string_view text, std::size_t hoechstens)
 {
     std::string erg;
-    for (std::size_t i = 0; i < text.size() && i < 64; ++i) {
+    for (std::size_t i = 0; i < text.size() && i < hoechstens; ++i) {
         auto b = static_cast<unsigned char>(text[i]);
         char hex[5];
         std::snprintf(hex, sizeof hex, "\\x%02X", b);
         erg += b >= 0x20 && b < 0x7F && b != '\\' ? std::string(1, text[i]) : std::string(hex);
     }
-    return text.size() > 64 ? erg + "..." : erg;
+    return text.size() > hoechstens ? erg + "..." : erg;
+}
+
+std::string dateiname(std::string_view name)
+{
+    return sichtbar(name, 4096);
 }
 
 bool alles_schreiben(int fd, const char *p, std::size_t n)

@@ -21,8 +21,14 @@ __attribute__((format(printf, 1, 2))) void meldung(const char *format, ...);
 
 // Text from a record for a message: printable ASCII as it is, every other
 // byte (and the backslash) as \xHH, so that a message stays one line and
-// sends nothing to the terminal; at most 64 bytes of it, then "...".
-std::string sichtbar(std::string_view text);
+// sends nothing to the terminal; at most hoechstens bytes of it, then
+// "...".
+std::string sichtbar(std::string_view text, std::size_t hoechstens = 64);
+
+// A file's name for any text vokt prints (from a folder, a record or the
+// command line, where a glob put a folder's names): escaped as sichtbar
+// escapes, at most 4096 bytes of it.
+std::string dateiname(std::string_view name);
 
 // Writes the n bytes at p to fd, again after a signal or a short write;
 // false with errno set when it fails.

@@ -48,6 +48,11 @@ bool ist_leerraum(char z)
 
 } // namespace
 
+bool verlauf_einstellung(const char *name)
+{
+    return std::strcmp(name, VERLAUF_ZAHLDATEI) == 0;
+}
+
 int verlauf_anzahl_aus(const char *text, std::size_t n)
 {
     std::size_t i = 0;

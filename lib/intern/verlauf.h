@@ -19,6 +19,10 @@ constexpr int VERLAUF_HOECHSTENS = 10000;
 // The file in the history directory that holds the count.
 constexpr char VERLAUF_ZAHLDATEI[] = "keep";
 
+// Whether a file in the history directory is one of the history's own
+// settings (the keep file; any later one joins it here), never a record.
+bool verlauf_einstellung(const char *name);
+
 // The count that the text of the keep file asks for: a decimal number,
 // blanks and line ends around it allowed; above VERLAUF_HOECHSTENS the
 // limit; anything else (0, a sign, other bytes, no digit) VERLAUF_ANZAHL.
