@@ -42,8 +42,10 @@ int hilfe()
                "name, else the file's mtime), method, target, content type, the body bytes\n"
                "that arrived, and whether that is the whole announced body (whole, short,\n"
                "more; none: no '*' line, the request was refused before its body).\n\n"
-               "FOLDER   a history folder: each record in it (other files are skipped, noted)\n"
-               "DUMP     a dump: its history DUMP.d when there is one, else the dump alone\n"
+               "FOLDER   a history folder: each record in it (other files are skipped, noted;\n"
+               "         only regular files are opened; its keep file is passed over)\n"
+               "DUMP     a dump: its history DUMP.d when there is one, or the one beside the\n"
+               "         target of root's link at DUMP that vokt.cgi follows, else the dump alone\n"
                "(none)   the effective user's dump, as vokt.cgi finds it: ~/cgidump, or\n"
                "         /tmp/cgidump<uid> for nobody and users without a home\n\n"
                "Record text is shown with every byte but printable ASCII as \\xHH.\n",
