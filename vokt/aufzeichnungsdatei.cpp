@@ -16,25 +16,54 @@ using namespace vokt::intern;
 
 namespace {
 
-// Opens the record without waiting (a FIFO would block until a writer
-// came) and refuses anything but a regular file.  The descriptor, or -1
-// after a message.
-int oeffnen(const char *datei, std::uint64_t *groesse)
+// Opens the record name in the folder ordner without waiting (a FIFO
+// would block until a writer came), and only when it is a regular file: a
+// device is never opened (opening /dev/ptmx makes a terminal); without
+// folgen a link is not followed either.  The descriptor, or -1 after a
+// message naming pfad.
+int oeffnen(int ordner, const char *name, bool folgen, const char *pfad, std::uint64_t *groesse)
 {
-    int fd = open(datei, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    std::string n = dateiname(pfad);
     struct stat st {};
-    if (fd < 0 || fstat(fd, &st) != 0) {
-        meldung("%s: %s", datei, std::strerror(errno));
+    int fd = -1;
+    if (fstatat(ordner, name, &st, folgen ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
+        meldung("%s: %s", n.c_str(), std::strerror(errno));
     } else if (S_ISDIR(st.st_mode)) {
-        meldung("%s: %s", datei, std::strerror(EISDIR));
+        meldung("%s: %s", n.c_str(), std::strerror(EISDIR));
+    } else if (S_ISLNK(st.st_mode)) {
+        meldung("%s: a link in the folder: not followed", n.c_str());
     } else if (!S_ISREG(st.st_mode)) {
-        meldung("%s: not a regular file (a FIFO, a device or a socket): refused", datei);
+        meldung("%s: not a regular file (a FIFO, a device or a socket): refused", n.c_str());
+    } else if ((fd = openat(ordner, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (folgen ? 0 : O_NOFOLLOW))) <
+                   0 ||
+               fstat(fd, &st) != 0) {
+        meldung("%s: %s", n.c_str(), std::strerror(errno));
+    } else if (!S_ISREG(st.st_mode)) {
+        // Changed since it was looked at.
+        meldung("%s: not a regular file (a FIFO, a device or a socket): refused", n.c_str());
     } else {
         *groesse = static_cast<std::uint64_t>(st.st_size);
         return fd;
     }
     if (fd >= 0)
         close(fd);
+    return -1;
+}
+
+// The entries part of the open record, read into a; fd, or -1 after a
+// message (the file then closed).
+int kopf_laden(int fd, std::uint64_t groesse, const char *datei, Aufzeichnung &a)
+{
+    std::string n = dateiname(datei);
+    switch (a.kopf_lesen(fd, groesse)) {
+    case Aufzeichnung::GELESEN: return fd;
+    case Aufzeichnung::FEHLER: meldung("%s: %s", n.c_str(), std::strerror(errno)); break;
+    case Aufzeichnung::KEIN_DUMP: meldung("%s: no record (no line with '=' before the '*' line)", n.c_str()); break;
+    case Aufzeichnung::ZU_GROSS:
+        meldung("%s: no record (no '*' line within its first %zu MiB)", n.c_str(), KOPF_HOECHSTENS >> 20);
+        break;
+    }
+    close(fd);
     return -1;
 }
 
@@ -82,23 +111,21 @@ int laden(const char *datei, Aufzeichnung &a)
 {
     std::snprintf(zuletzt_geladen, sizeof zuletzt_geladen, "%s", sichtbar(datei, 256).c_str());
     std::uint64_t groesse = 0;
-    int fd = oeffnen(datei, &groesse);
-    if (fd < 0)
-        return -1;
-    switch (a.kopf_lesen(fd, groesse)) {
-    case Aufzeichnung::GELESEN: return fd;
-    case Aufzeichnung::FEHLER: meldung("%s: %s", datei, std::strerror(errno)); break;
-    case Aufzeichnung::KEIN_DUMP: meldung("%s: no record (no line with '=' before the '*' line)", datei); break;
-    case Aufzeichnung::ZU_GROSS:
-        meldung("%s: no record (no '*' line within its first %zu MiB)", datei, KOPF_HOECHSTENS >> 20);
-        break;
-    }
-    close(fd);
-    return -1;
+    int fd = oeffnen(AT_FDCWD, datei, true, datei, &groesse);
+    return fd < 0 ? -1 : kopf_laden(fd, groesse, datei, a);
 }
 
-void lesehinweise(const char *datei, const Aufzeichnung &a)
+int laden_aus(int ordner, const char *name, const char *pfad, Aufzeichnung &a)
 {
+    std::uint64_t groesse = 0;
+    int fd = oeffnen(ordner, name, false, pfad, &groesse);
+    return fd < 0 ? -1 : kopf_laden(fd, groesse, pfad, a);
+}
+
+void lesehinweise(const char *pfad, const Aufzeichnung &a)
+{
+    std::string n = dateiname(pfad);
+    const char *datei = n.c_str();
     if (a.alte_regel())
         meldung("%s: lines without '=' were read as parts of the entry before them (a record of an older "
                 "vokt.cgi; such a record's lines can be forged)",
@@ -149,13 +176,13 @@ bool inhalt_holen(int quelle, const Aufzeichnung &a, std::string *inhalt, std::u
 bool inhalt_laden(const char *datei, int quelle, const Aufzeichnung &a, std::string *inhalt)
 {
     if (a.inhaltlaenge() > INHALT_HOECHSTENS) {
-        meldung("%s: the body has %llu bytes, more than the %llu MiB that vokt holds in memory: refused", datei,
-                static_cast<unsigned long long>(a.inhaltlaenge()),
+        meldung("%s: the body has %llu bytes, more than the %llu MiB that vokt holds in memory: refused",
+                dateiname(datei).c_str(), static_cast<unsigned long long>(a.inhaltlaenge()),
                 static_cast<unsigned long long>(INHALT_HOECHSTENS >> 20));
         return false;
     }
     if (!inhalt_holen(quelle, a, inhalt)) {
-        meldung("%s: reading the body: %s", datei, std::strerror(errno));
+        meldung("%s: reading the body: %s", dateiname(datei).c_str(), std::strerror(errno));
         return false;
     }
     return true;
@@ -165,7 +192,7 @@ bool inhaltsdatei_schreiben(const char *pfad, int quelle, const Aufzeichnung &a,
 {
     int fd = open(pfad, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
-        meldung("%s: cannot make the body's file: %s", pfad, std::strerror(errno));
+        meldung("%s: cannot make the body's file: %s", dateiname(pfad).c_str(), std::strerror(errno));
         return false;
     }
     bool ok = kopieren(quelle, a, fd);
@@ -175,7 +202,7 @@ bool inhaltsdatei_schreiben(const char *pfad, int quelle, const Aufzeichnung &a,
         fehler = errno;
     }
     if (!ok) {
-        meldung("%s: writing the body: %s", pfad, std::strerror(fehler));
+        meldung("%s: writing the body: %s", dateiname(pfad).c_str(), std::strerror(fehler));
         unlink(pfad);
         return false;
     }

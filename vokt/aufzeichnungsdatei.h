@@ -1,6 +1,7 @@
 // The record file that vokt-replay replays: opened and its entries part
 // read (the body stays in the file), what the reader noticed about it, and
-// the body copied out of it piece by piece.
+// the body copied out of it piece by piece.  Every file name in a message
+// is escaped (see dateiname).
 #ifndef VOKT_AUFZEICHNUNGSDATEI_H
 #define VOKT_AUFZEICHNUNGSDATEI_H
 
@@ -13,6 +14,10 @@
 // whose descriptor is returned (-1 after a message).  Only a regular file
 // is read: a FIFO or a device such as /dev/zero never ends.
 int laden(const char *datei, vokt::intern::Aufzeichnung &a);
+
+// The same for the entry name of the open folder ordner, which pfad names
+// in messages: a link there is not followed, only a regular file opened.
+int laden_aus(int ordner, const char *name, const char *pfad, vokt::intern::Aufzeichnung &a);
 
 // What the reader noticed about the record, on standard error.
 void lesehinweise(const char *datei, const vokt::intern::Aufzeichnung &a);

@@ -78,9 +78,8 @@ bool eintraege_passen(const Test &t, const Aufzeichnung &a)
 
 bool form_passt(const Test &t, Pruefling &p)
 {
-    return std::any_of(p.paare().begin(), p.paare().end(), [&](const auto &paar) {
-        return (!t.mit_name || paar.name == t.name) && passt(t, paar.wert);
-    });
+    return std::any_of(p.paare().begin(), p.paare().end(),
+                       [&](const auto &paar) { return (!t.mit_name || paar.name == t.name) && passt(t, paar.wert); });
 }
 
 bool inhalt_passt(const Test &t, Pruefling &p)

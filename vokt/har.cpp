@@ -9,6 +9,7 @@
 #include "meldung.h"
 #include "schwaerzen.h"
 #include "treffer.h"
+#include "verlaufsliste.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -63,7 +64,7 @@ bool eintrag_lesen(const char *pfad, Json &eintraege, bool geschwaerzt)
         std::vector<std::string> hinweise;
         eintraege.push_back(har_eintrag(geschwaerzt ? b : a, inhalt, aufzeichnungszeit(pfad, fd), &hinweise));
         for (const std::string &h : hinweise)
-            meldung("%s: %s", pfad, h.c_str());
+            meldung("%s: %s", dateiname(pfad).c_str(), h.c_str());
     }
     close(fd);
     return ok;
@@ -79,7 +80,10 @@ int auswaehlen(int argc, char **argv, std::vector<std::string> *pfade)
         return FEHLER;
     }
     if (std::strcmp(argv[1], "--where") != 0) {
-        pfade->assign(argv + 1, argv + argc);
+        // A glob over a history names its keep file too: passed over.
+        for (int i = 1; i < argc; ++i)
+            if (!verlaufseigen(argv[i]))
+                pfade->emplace_back(argv[i]);
         return 0;
     }
     Filter filter;

@@ -125,8 +125,8 @@ Json post_daten(const Aufzeichnung &a, std::string_view inhalt)
         erg["encoding"] = "base64";
         erg["comment"] = "the body is no UTF-8: text holds it in base64";
     }
-    if (ist_urlencoded(typ))
-        erg["params"] = namenswerte(formpaare(inhalt));
+    // HAR 1.2 allows text or params, never both: the body's own bytes are
+    // kept, a form's pairs are for the reader to decode.
     return erg;
 }
 

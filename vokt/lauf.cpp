@@ -42,12 +42,12 @@ std::vector<std::string> umgebung(const Laufwahl &w, const char *datei, const Au
         if (behalten(w, name)) {
             env.push_back(std::move(e));
         } else if (ist_ladervariable(name)) {
-            meldung("%s: left out %s, which changes how a program is loaded (--keep-loader-variables keeps it)", datei,
-                    sichtbar(name).c_str());
+            meldung("%s: left out %s, which changes how a program is loaded (--keep-loader-variables keeps it)",
+                    dateiname(datei).c_str(), sichtbar(name).c_str());
         } else {
             std::string n = sichtbar(name);
-            meldung("%s: left out %s, which a web server does not set for a CGI program (--keep %s keeps it)", datei,
-                    n.c_str(), n.c_str());
+            meldung("%s: left out %s, which a web server does not set for a CGI program (--keep %s keeps it)",
+                    dateiname(datei).c_str(), n.c_str(), n.c_str());
         }
     }
     return env;
@@ -223,12 +223,13 @@ int starten(const Laufwahl &w, const char *datei, const std::string &pfad, int e
 {
     int fehlerkanal[2], lesen[2] = {-1, -1}, aus[2];
     if (ein < 0 || !ausgaberohre(w, lesen, aus) || pipe2(fehlerkanal, O_CLOEXEC) != 0) {
-        meldung("%s: cannot hand the body over: %s", datei, std::strerror(errno));
+        meldung("%s: cannot hand the body over: %s", dateiname(datei).c_str(), std::strerror(errno));
         return FEHLER;
     }
     pid_t pid = fork();
     if (pid < 0) {
-        meldung("%s: cannot start %s: %s", datei, w.programm[0], std::strerror(errno));
+        meldung("%s: cannot start %s: %s", dateiname(datei).c_str(), dateiname(w.programm[0]).c_str(),
+                std::strerror(errno));
         return FEHLER;
     }
     if (pid == 0)
@@ -254,7 +255,8 @@ int starten(const Laufwahl &w, const char *datei, const std::string &pfad, int e
     }
     int status = warten(pid, &m.signal);
     if (n == static_cast<ssize_t>(sizeof fehler)) {
-        meldung("%s: cannot run: %s (record %s)", w.programm[0], std::strerror(fehler), datei);
+        meldung("%s: cannot run: %s (record %s)", dateiname(w.programm[0]).c_str(), std::strerror(fehler),
+                dateiname(datei).c_str());
         return FEHLER;
     }
     m.gelaufen = true;
@@ -267,7 +269,8 @@ int laufen(const Laufwahl &w, const char *datei, int quelle, const Aufzeichnung 
 {
     std::string pfad = programm_finden(w.programm[0]);
     if (pfad.empty()) {
-        meldung("%s: program not found or not executable (record %s)", w.programm[0], datei);
+        meldung("%s: program not found or not executable (record %s)", dateiname(w.programm[0]).c_str(),
+                dateiname(datei).c_str());
         return FEHLER;
     }
     lesehinweise(datei, w.urschrift != nullptr ? *w.urschrift : a);

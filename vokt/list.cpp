@@ -1,8 +1,11 @@
-// vokt list [--where FILTER] [DUMP | FOLDER]: the history as a table,
-// newest first, or the records that FILTER matches.  A
-// FOLDER is read as a history: every file in it that is a record is a row,
-// the others are skipped with a note.  A DUMP with its history folder
-// DUMP.d beside it stands for that folder; without one it is the one row.
+// vokt list [--where FILTER] [DUMP | FOLDER]: the history as a table, newest
+// first, or the records that FILTER matches.  A
+// FOLDER is read as a history: every regular file in it that is a record
+// is a row; links, FIFOs, devices and other files are skipped with a note
+// (never opened), the history's keep file without one.  A DUMP with its
+// history beside it (DUMP.d, or beside the target of root's link at DUMP
+// as vokt.cgi follows it) stands for that history; without one it is the
+// one row.
 // With no argument, the effective user's dump is taken, where vokt.cgi
 // writes it: ~/cgidump, or /tmp/cgidump<uid> for nobody and for a user
 // without a home directory.
@@ -30,8 +33,10 @@ int hilfe()
                "name, else the file's mtime), method, target, content type, the body bytes\n"
                "that arrived, and whether that is the whole announced body (whole, short,\n"
                "more; none: no '*' line, the request was refused before its body).\n\n"
-               "FOLDER   a history folder: each record in it (other files are skipped, noted)\n"
-               "DUMP     a dump: its history DUMP.d when there is one, else the dump alone\n"
+               "FOLDER   a history folder: each record in it (other files are skipped, noted;\n"
+               "         only regular files are opened; its keep file is passed over)\n"
+               "DUMP     a dump: its history DUMP.d when there is one, or the one beside the\n"
+               "         target of root's link at DUMP that vokt.cgi follows, else the dump alone\n"
                "(none)   the effective user's dump, as vokt.cgi finds it: ~/cgidump, or\n"
                "         /tmp/cgidump<uid> for nobody and users without a home\n"
                "--where FILTER   only the records that FILTER matches (see vokt(1), FILTERS);\n"
@@ -83,12 +88,12 @@ int befehl_list(int argc, char **argv)
     if (!durchgehen("list", pfad, besuch, &ordner))
         return FEHLER;
     if (filtertext != nullptr && zeilen.empty()) {
-        meldung("list: no record at %s matches the filter", sichtbar(pfad).c_str());
+        meldung("list: no record at %s matches the filter", dateiname(pfad).c_str());
         return KEIN_TREFFER;
     }
     std::string text = tabelle(zeilen);
     std::fwrite(text.data(), 1, text.size(), stdout);
     if (zeilen.empty())
-        meldung("list: %s holds no records", sichtbar(ordner).c_str());
+        meldung("list: %s holds no records", dateiname(ordner).c_str());
     return std::fflush(stdout) == 0 ? 0 : FEHLER;
 }

@@ -31,6 +31,11 @@ std::string sichtbar(std::string_view text, std::size_t hoechstens)
     return text.size() > hoechstens ? erg + "..." : erg;
 }
 
+std::string dateiname(std::string_view name)
+{
+    return sichtbar(name, 4096);
+}
+
 bool alles_schreiben(int fd, const char *p, std::size_t n)
 {
     while (n > 0) {

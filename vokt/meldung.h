@@ -25,6 +25,11 @@ __attribute__((format(printf, 1, 2))) void meldung(const char *format, ...);
 // of it, then "...".
 std::string sichtbar(std::string_view text, std::size_t hoechstens = 64);
 
+// A file's name for any text vokt prints (from a folder, a record or the
+// command line, where a glob put a folder's names): escaped as sichtbar
+// escapes, at most 4096 bytes of it.
+std::string dateiname(std::string_view name);
+
 // Writes the n bytes at p to fd, again after a signal or a short write;
 // false with errno set when it fails.
 bool alles_schreiben(int fd, const char *p, std::size_t n);

@@ -108,7 +108,7 @@ struct Aufruf {
 const char *argument(int argc, char **argv, int &i, const char *was)
 {
     if (i + 1 >= argc) {
-        meldung("%s needs %s", argv[i], was);
+        meldung("%s needs %s", sichtbar(argv[i]).c_str(), was);
         return nullptr;
     }
     return argv[++i];
@@ -172,9 +172,9 @@ bool option(Aufruf &auf, int argc, char **argv, int &i)
     if (auf.art == Art::REPLAY && behalten)
         return laufoption(auf, o, argc, argv, i);
     if (behalten || o == "--url")
-        meldung("%s belongs to vokt %s", argv[i], behalten ? "replay" : "curl");
+        meldung("%s belongs to vokt %s", sichtbar(argv[i]).c_str(), behalten ? "replay" : "curl");
     else
-        meldung("unknown option %s (--help shows the usage)", argv[i]);
+        meldung("unknown option %s (--help shows the usage)", sichtbar(argv[i]).c_str());
     return false;
 }
 
@@ -188,7 +188,7 @@ bool argumente(Aufruf &auf, int argc, char **argv)
     if (auf.hilfe)
         return true;
     if (i < argc && auf.art == Art::CURL) {
-        meldung("unexpected argument %s", argv[i]);
+        meldung("unexpected argument %s", dateiname(argv[i]).c_str());
         return false;
     }
     if (i < argc)
@@ -196,7 +196,7 @@ bool argumente(Aufruf &auf, int argc, char **argv)
     if (auf.datei == nullptr)
         meldung("no RECORD given (--help shows the usage)");
     else if (auf.art == Art::REPLAY && auf.lauf.programm == nullptr)
-        meldung("%s: no PROGRAM given to run", auf.datei);
+        meldung("%s: no PROGRAM given to run", dateiname(auf.datei).c_str());
     return auf.datei != nullptr && (auf.art == Art::CURL || auf.lauf.programm != nullptr);
 }
 
@@ -249,9 +249,9 @@ int inhalt_oeffnen(const char *pfad, bool rohr_erlaubt, std::uint64_t *groesse)
             close(rohr);
     }
     if (fd < 0 || fstat(fd, &st) != 0) {
-        meldung("%s: %s", pfad, std::strerror(errno));
+        meldung("%s: %s", dateiname(pfad).c_str(), std::strerror(errno));
     } else if (!S_ISREG(st.st_mode)) {
-        meldung("%s: %s", pfad,
+        meldung("%s: %s", dateiname(pfad).c_str(),
                 rohr_erlaubt ? "not a regular file or a pipe" : "not a regular file (the command reads it)");
     } else {
         *groesse = static_cast<std::uint64_t>(st.st_size);
@@ -285,7 +285,8 @@ int bearbeiten(Aufruf &auf, int quelle, const Aufzeichnung &a, Aufzeichnung &b)
         close(inhalt);
     if (ok && b.kopf_lesen(fd, kopf.size() + laenge) == Aufzeichnung::GELESEN)
         return fd;
-    meldung("%s: cannot make the edited copy: %s", auf.datei, ok ? "too large" : std::strerror(fehler));
+    meldung("%s: cannot make the edited copy: %s", dateiname(auf.datei).c_str(),
+            ok ? "too large" : std::strerror(fehler));
     if (fd >= 0)
         close(fd);
     return -1;
@@ -419,7 +420,7 @@ std::string curl_verweigert_hier(const Aufruf &auf, const Aufzeichnung &b, const
     if (!v.empty() || curl_verweigert(b, w).empty())
         return v;
     return "the body has " + std::to_string(b.inhaltlaenge()) + " bytes, more than the " +
-           std::to_string(IM_BEFEHL_HOECHSTENS) + " a command holds ('vokt body " + sichtbar(auf.datei) +
+           std::to_string(IM_BEFEHL_HOECHSTENS) + " a command holds ('vokt body " + dateiname(auf.datei) +
            " >FILE', then --body-file FILE): refused";
 }
 
@@ -436,12 +437,12 @@ int curl_ausgeben(const Aufruf &auf, int quelle, const Aufzeichnung &a, const Au
     }
     std::string verweigert = curl_verweigert_hier(auf, b, w);
     if (!verweigert.empty()) {
-        meldung("%s: %s", auf.datei, verweigert.c_str());
+        meldung("%s: %s", dateiname(auf.datei).c_str(), verweigert.c_str());
         return FEHLER;
     }
     if (curl_mit_inhalt(b) && w.inhaltsdatei == nullptr) {
         if (!inhalt_holen(quelle, b, &inhalt)) {
-            meldung("%s: reading the body: %s", auf.datei, std::strerror(errno));
+            meldung("%s: reading the body: %s", dateiname(auf.datei).c_str(), std::strerror(errno));
             return FEHLER;
         }
         w.inhalt = inhalt;
@@ -455,7 +456,7 @@ int curl_ausgeben(const Aufruf &auf, int quelle, const Aufzeichnung &a, const Au
         close(kopie);
     CurlErgebnis e = curl_befehl(auf.geschwaerzt ? c : b, w);
     for (const std::string &h : e.hinweise)
-        meldung("%s: %s", auf.datei, h.c_str());
+        meldung("%s: %s", dateiname(auf.datei).c_str(), h.c_str());
     const std::string &t = e.befehl;
     return std::fwrite(t.data(), 1, t.size(), stdout) == t.size() && std::fflush(stdout) == 0 ? 0 : 1;
 }
@@ -513,7 +514,7 @@ int inhalt_ausgeben(const char *pfad)
     int fehler = errno;
     close(quelle);
     if (!ok) {
-        meldung("%s: copying the body: %s", pfad, std::strerror(fehler));
+        meldung("%s: copying the body: %s", dateiname(pfad).c_str(), std::strerror(fehler));
         return 1;
     }
     return 0;

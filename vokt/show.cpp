@@ -66,7 +66,7 @@ int befehl_show(int argc, char **argv)
         } else if (std::strcmp(argv[i], "--redact") == 0) {
             geschwaerzt = true;
         } else if (argv[i][0] == '-' || datei != nullptr) {
-            meldung("show: unexpected argument %s (vokt show --help tells the usage)", sichtbar(argv[i]).c_str());
+            meldung("show: unexpected argument %s (vokt show --help tells the usage)", dateiname(argv[i]).c_str());
             return FEHLER;
         } else {
             datei = argv[i];
@@ -92,7 +92,7 @@ int befehl_show(int argc, char **argv)
     int fehler = errno;
     close(fd);
     if (!gelesen) {
-        meldung("%s: reading the body: %s", sichtbar(datei).c_str(), std::strerror(fehler));
+        meldung("%s: reading the body: %s", dateiname(datei).c_str(), std::strerror(fehler));
         return FEHLER;
     }
     Aufzeichnung b;

@@ -1,5 +1,6 @@
 #include "verlaufsliste.h"
 #include "anfrage.h"
+#include "intern/verlauf.h"
 #include "meldung.h"
 
 #include <algorithm>
@@ -66,4 +67,15 @@ std::string tabelle(std::vector<Listenzeile> zeilen)
         erg += zeile + "\n";
     }
     return erg;
+}
+
+bool verlaufseigen(const std::string &pfad)
+{
+    std::size_t strich = pfad.find_last_of('/');
+    if (strich == std::string::npos || !verlauf_einstellung(pfad.c_str() + strich + 1))
+        return false;
+    std::string ordner = pfad.substr(0, strich);
+    while (ordner.size() > 1 && ordner.back() == '/')
+        ordner.pop_back();
+    return ordner.ends_with(".d");
 }

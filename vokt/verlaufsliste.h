@@ -29,4 +29,9 @@ Listenzeile listenzeile(const vokt::intern::Aufzeichnung &a, const Zeitpunkt &ze
 // bytes, the others after 60.
 std::string tabelle(std::vector<Listenzeile> zeilen);
 
+// Whether the file at pfad is one of a history folder's own settings
+// (see verlauf_einstellung) in a folder named as a history ("<dump>.d"):
+// no record, passed over without a word where a folder's files are read.
+bool verlaufseigen(const std::string &pfad);
+
 #endif

@@ -57,7 +57,7 @@ struct Aufruf {
 const char *argument(int argc, char **argv, int &i, const char *was)
 {
     if (i + 1 >= argc) {
-        meldung("%s needs %s", argv[i], was);
+        meldung("%s needs %s", sichtbar(argv[i]).c_str(), was);
         return nullptr;
     }
     return argv[++i];
@@ -85,7 +85,7 @@ bool option(Aufruf &auf, int argc, char **argv, int &i)
             return false;
         (o == "--url" ? auf.curl.url : auf.curl.inhaltsdatei) = w;
     } else {
-        meldung("unknown option %s (--help shows the usage)", argv[i]);
+        meldung("unknown option %s (--help shows the usage)", sichtbar(argv[i]).c_str());
         return false;
     }
     return true;
@@ -104,11 +104,11 @@ bool passend(const Aufruf &auf)
         return false;
     }
     if (auf.art == Art::LAUFEN && auf.lauf.programm == nullptr) {
-        meldung("%s: no PROGRAM given to run", auf.datei);
+        meldung("%s: no PROGRAM given to run", dateiname(auf.datei).c_str());
         return false;
     }
     if (auf.art != Art::LAUFEN && auf.lauf.programm != nullptr) {
-        meldung("unexpected argument %s", auf.lauf.programm[0]);
+        meldung("unexpected argument %s", dateiname(auf.lauf.programm[0]).c_str());
         return false;
     }
     return true;
@@ -132,7 +132,7 @@ bool argumente(Aufruf &auf, int argc, char **argv)
 int inhalt_ausgeben(const Aufruf &auf, int quelle, const Aufzeichnung &a)
 {
     if (!kopieren(quelle, a, 1)) {
-        meldung("%s: copying the body: %s", auf.datei, std::strerror(errno));
+        meldung("%s: copying the body: %s", dateiname(auf.datei).c_str(), std::strerror(errno));
         return 1;
     }
     return 0;
@@ -146,7 +146,8 @@ bool inhalt_bereitstellen(const Aufruf &auf, int quelle, const Aufzeichnung &a, 
 {
     if (!curl_mit_inhalt(a)) {
         if (auf.curl.inhaltsdatei != nullptr)
-            meldung("%s: the request has no body; %s is not written", auf.datei, auf.curl.inhaltsdatei);
+            meldung("%s: the request has no body; %s is not written", dateiname(auf.datei).c_str(),
+                    dateiname(auf.curl.inhaltsdatei).c_str());
         return true;
     }
     if (auf.curl.inhaltsdatei != nullptr) {
@@ -156,7 +157,7 @@ bool inhalt_bereitstellen(const Aufruf &auf, int quelle, const Aufzeichnung &a, 
         return true;
     }
     if (!inhalt_holen(quelle, a, inhalt)) {
-        meldung("%s: reading the body: %s", auf.datei, std::strerror(errno));
+        meldung("%s: reading the body: %s", dateiname(auf.datei).c_str(), std::strerror(errno));
         return false;
     }
     w.inhalt = *inhalt;
@@ -170,7 +171,7 @@ int curl_ausgeben(const Aufruf &auf, int quelle, const Aufzeichnung &a)
     CurlWahl w = auf.curl;
     std::string verweigert = curl_verweigert(a, w);
     if (!verweigert.empty()) {
-        meldung("%s: %s", auf.datei, verweigert.c_str());
+        meldung("%s: %s", dateiname(auf.datei).c_str(), verweigert.c_str());
         return FEHLER;
     }
     std::string inhalt, voll;
@@ -179,7 +180,7 @@ int curl_ausgeben(const Aufruf &auf, int quelle, const Aufzeichnung &a)
     lesehinweise(auf.datei, a);
     CurlErgebnis e = curl_befehl(a, w); // not refused: curl_verweigert() said so
     for (const std::string &h : e.hinweise)
-        meldung("%s: %s", auf.datei, h.c_str());
+        meldung("%s: %s", dateiname(auf.datei).c_str(), h.c_str());
     const std::string &t = e.befehl;
     return std::fwrite(t.data(), 1, t.size(), stdout) == t.size() && std::fflush(stdout) == 0 ? 0 : 1;
 }

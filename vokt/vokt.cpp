@@ -50,6 +50,6 @@ int main(int argc, char **argv)
     for (const Befehl &b : BEFEHLE)
         if (std::strcmp(argv[1], b.name) == 0)
             return b.lauf(argc - 1, argv + 1);
-    meldung("unknown command %s (vokt --help lists them)", argv[1]);
+    meldung("unknown command %s (vokt --help lists them)", sichtbar(argv[1]).c_str());
     return FEHLER;
 }

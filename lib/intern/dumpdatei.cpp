@@ -4,6 +4,7 @@
 #include "verlauf.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,22 +45,56 @@ bool ist_voll(int fehlernummer)
     return fehlernummer == ENOSPC || fehlernummer == EDQUOT;
 }
 
-// A fresh file beside the path, renamed over it; -1 with errno when it
-// cannot be made.  mkstemp's mode is cut by the umask: the mode is set
-// again.  With a history, the file gets a second name there before it is
-// renamed into place (*verlinkt): the same file, no second write.
-int frische_datei(const char *pfad, int verlauf, const char *eintrag, bool *verlinkt)
+// Bits for a file name that no other request picks at the same time:
+// the clock (no system call) and where this stack lies (ASLR), mixed.  No
+// secret is needed: O_EXCL never lets a name replace a file.
+unsigned long long namensbits(unsigned long long versuch)
 {
-    std::size_t size = std::strlen(pfad) + sizeof ".XXXXXX";
+    timespec t{};
+    clock_gettime(CLOCK_REALTIME, &t);
+    unsigned long long z =
+        static_cast<unsigned long long>(t.tv_sec) * 1000000007ULL + static_cast<unsigned long long>(t.tv_nsec) +
+        (static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(&t)) << 20) + versuch * 0x9E3779B97F4A7C15ULL;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+}
+
+// The last six 'X' of "name.XXXXXX" filled with letters and digits, as
+// mkstemp fills them, and the file made in the folder (never replacing
+// one); -1 with errno when it cannot be.
+int neue_datei(int ordner, char *vorlage)
+{
+    static const char ZEICHEN[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    char *x = vorlage + std::strlen(vorlage) - 6;
+    for (unsigned long long versuch = 0; versuch < 100; ++versuch) {
+        unsigned long long bits = namensbits(versuch);
+        for (int i = 0; i < 6; ++i, bits /= sizeof ZEICHEN - 1)
+            x[i] = ZEICHEN[bits % (sizeof ZEICHEN - 1)];
+        int fd = openat(ordner, vorlage, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+// A fresh file beside the dump, renamed over it; -1 with errno when it
+// cannot be made.  The mode is cut by the umask: it is set again.  With a
+// history, the file gets a second name there before it is renamed into
+// place (*verlinkt): the same file, no second write.
+int frische_datei(const Dumpziel &ziel, int verlauf, const char *eintrag, bool *verlinkt)
+{
+    std::size_t size = std::strlen(ziel.name()) + sizeof ".XXXXXX";
     auto *neu = static_cast<char *>(std::malloc(size));
     if (neu == nullptr)
         return -1;
-    std::snprintf(neu, size, "%s.XXXXXX", pfad);
-    int fd = mkstemp(neu);
-    *verlinkt = fd >= 0 && verlauf >= 0 && linkat(AT_FDCWD, neu, verlauf, eintrag, 0) == 0;
-    if (fd >= 0 && (fchmod(fd, 0600) != 0 || std::rename(neu, pfad) != 0)) {
+    std::snprintf(neu, size, "%s.XXXXXX", ziel.name());
+    int d = ziel.ordner();
+    int fd = neue_datei(d, neu);
+    *verlinkt = fd >= 0 && verlauf >= 0 && linkat(d, neu, verlauf, eintrag, 0) == 0;
+    if (fd >= 0 && (fchmod(fd, 0600) != 0 || renameat(d, neu, d, ziel.name()) != 0)) {
         int fehler = errno;
-        unlink(neu);
+        unlinkat(d, neu, 0);
         if (*verlinkt)
             unlinkat(verlauf, eintrag, 0);
         close(fd);
@@ -74,7 +109,7 @@ int frische_datei(const char *pfad, int verlauf, const char *eintrag, bool *verl
 }
 
 // The folder part of a path, as a copy: "." when it has none.
-char *ordner(const char *pfad)
+char *ordnerteil(const char *pfad)
 {
     const char *letzter = std::strrchr(pfad, '/');
     if (letzter == nullptr)
@@ -82,46 +117,55 @@ char *ordner(const char *pfad)
     return strndup(pfad, letzter == pfad ? 1 : static_cast<std::size_t>(letzter - pfad));
 }
 
-// Where the record goes, as a copy: the path itself, or the target of a
-// link at the path when root owns the link and the folder that holds it,
-// and the user cannot write that folder (the rule of the kernel's
-// protected_symlinks): an administrator's way to put the record into a
-// folder of the server's user, where every request makes a fresh file.
-// Followed once; the target itself is never followed.
-char *linkziel(const char *pfad)
+// The part after the last '/'.
+const char *letzter_teil(const char *pfad)
 {
-    struct stat st {};
-    if (lstat(pfad, &st) != 0 || !S_ISLNK(st.st_mode) || st.st_uid != 0)
-        return strdup(pfad);
-    char *dir = ordner(pfad);
-    struct stat d {};
-    bool vertraut =
-        dir != nullptr && stat(dir, &d) == 0 && d.st_uid == 0 && faccessat(AT_FDCWD, dir, W_OK, AT_EACCESS) != 0;
-    char ziel[4096];
-    ssize_t n = vertraut ? readlink(pfad, ziel, sizeof ziel - 1) : -1;
-    char *erg = nullptr;
-    if (n <= 0) {
-        erg = strdup(pfad);
-    } else if (ziel[0] == '/') {
-        erg = strndup(ziel, static_cast<std::size_t>(n));
-    } else {
-        std::size_t size = std::strlen(dir) + static_cast<std::size_t>(n) + 2;
-        erg = static_cast<char *>(std::malloc(size));
-        if (erg != nullptr)
-            std::snprintf(erg, size, "%s/%.*s", dir, static_cast<int>(n), ziel);
-    }
-    std::free(dir);
-    return erg;
+    const char *letzter = std::strrchr(pfad, '/');
+    return letzter == nullptr ? pfad : letzter + 1;
 }
 
-// A regular file of the effective user at the path, opened without
+// The folder that holds root's link, opened, when root owns it and nobody
+// else can write it; -1 otherwise.
+int vertrauter_ordner(const char *pfad)
+{
+    char *dir = ordnerteil(pfad);
+    int d = dir != nullptr ? open(dir, O_PATH | O_DIRECTORY | O_CLOEXEC) : -1;
+    std::free(dir);
+    struct stat st {};
+    if (d >= 0 && (fstat(d, &st) != 0 || st.st_uid != 0 || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)) {
+        close(d);
+        d = -1;
+    }
+    return d;
+}
+
+// The text of root's link named name in the folder d, read through the
+// descriptor that was checked; false when it is no such link.
+bool wurzellink_lesen(int d, const char *name, char *ziel, std::size_t size)
+{
+    int l = openat(d, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (l < 0)
+        return false;
+    struct stat st {};
+    ssize_t n = -1;
+    if (fstat(l, &st) == 0 && S_ISLNK(st.st_mode) && st.st_uid == 0)
+        n = readlinkat(l, "", ziel, size - 1);
+    close(l);
+    if (n <= 0 || static_cast<std::size_t>(n) >= size - 1)
+        return false;
+    ziel[n] = '\0';
+    return true;
+}
+
+// A regular file of the effective user in the folder, opened without
 // following a link and without blocking on a FIFO; -1 for anything else.
-int vorbereitete_datei(const char *pfad)
+int vorbereitete_datei(int d, const char *pfad)
 {
     struct stat vorher {};
-    if (lstat(pfad, &vorher) != 0 || !S_ISREG(vorher.st_mode) || vorher.st_uid != geteuid() || vorher.st_nlink != 1)
+    if (fstatat(d, pfad, &vorher, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(vorher.st_mode) || vorher.st_uid != geteuid() ||
+        vorher.st_nlink != 1)
         return -1;
-    int fd = open(pfad, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    int fd = openat(d, pfad, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return -1;
     struct stat st {};
@@ -149,6 +193,64 @@ bool sperre(int fd)
 
 } // namespace
 
+bool Dumpziel::finden(const char *pfad)
+{
+    freigeben();
+    struct stat st {};
+    if (lstat(pfad, &st) == 0 && S_ISLNK(st.st_mode) && st.st_uid == 0 && folgen(pfad))
+        return true;
+    freigeben();
+    pfad_ = strdup(pfad);
+    name_ = pfad_;
+    return pfad_ != nullptr;
+}
+
+// Root's link at pfad in a trusted folder, followed once: the target's
+// folder opened, its name and the whole path kept.  False when the link
+// is not followed.
+bool Dumpziel::folgen(const char *pfad)
+{
+    int d = vertrauter_ordner(pfad);
+    char ziel[4096];
+    if (d < 0 || !wurzellink_lesen(d, letzter_teil(pfad), ziel, sizeof ziel) || *letzter_teil(ziel) == '\0') {
+        if (d >= 0)
+            close(d);
+        return false;
+    }
+    name_ = strdup(letzter_teil(ziel));
+    if (std::strchr(ziel, '/') == nullptr) {
+        ordner_ = d;
+    } else {
+        char *zdir = ordnerteil(ziel);
+        ordner_ = zdir != nullptr ? openat(ziel[0] == '/' ? AT_FDCWD : d, zdir, O_PATH | O_DIRECTORY | O_CLOEXEC) : -1;
+        std::free(zdir);
+        close(d);
+    }
+    char *dir = ordnerteil(pfad);
+    std::size_t size = (dir != nullptr ? std::strlen(dir) : 0) + std::strlen(ziel) + 2;
+    pfad_ = dir != nullptr ? static_cast<char *>(std::malloc(size)) : nullptr;
+    if (pfad_ != nullptr && ziel[0] == '/')
+        std::snprintf(pfad_, size, "%s", ziel);
+    else if (pfad_ != nullptr)
+        std::snprintf(pfad_, size, "%s/%s", dir, ziel);
+    std::free(dir);
+    if (ordner_ < 0)
+        ordner_ = AT_FDCWD; // freigeben() then has no descriptor to close
+    return name_ != nullptr && pfad_ != nullptr && gefolgt();
+}
+
+void Dumpziel::freigeben()
+{
+    if (ordner_ != AT_FDCWD)
+        close(ordner_);
+    ordner_ = AT_FDCWD;
+    if (name_ != pfad_)
+        std::free(name_);
+    std::free(pfad_);
+    name_ = nullptr;
+    pfad_ = nullptr;
+}
+
 Dumpdatei::~Dumpdatei()
 {
     schliesse();
@@ -156,13 +258,13 @@ Dumpdatei::~Dumpdatei()
 
 Dumpdatei::Oeffnung Dumpdatei::oeffne(const char *pfad)
 {
-    if (pfad == nullptr || (pfad_ = linkziel(pfad)) == nullptr)
+    if (pfad == nullptr || !ziel_.finden(pfad))
         return VERWEIGERT;
-    verlauf_ = verlauf_oeffnen(pfad_);
+    verlauf_ = verlauf_oeffnen(ziel_.ordner(), ziel_.name());
     if (verlauf_ >= 0)
         verlauf_name(eintrag_, sizeof eintrag_);
     bool verlinkt = false;
-    int fd = frische_datei(pfad_, verlauf_, eintrag_, &verlinkt);
+    int fd = frische_datei(ziel_, verlauf_, eintrag_, &verlinkt);
     if (fd < 0 && ist_voll(errno)) {
         // A full disk is a failed write, never a reason to write into a
         // file that is already there.
@@ -188,7 +290,7 @@ Dumpdatei::Oeffnung Dumpdatei::oeffne(const char *pfad)
 // The prepared file at the path, locked and emptied.
 Dumpdatei::Oeffnung Dumpdatei::vorbereitet_oeffnen(int &fd)
 {
-    fd = vorbereitete_datei(pfad_);
+    fd = vorbereitete_datei(ziel_.ordner(), ziel_.name());
     if (fd < 0)
         return VERWEIGERT;
     if (!sperre(fd)) {
@@ -217,7 +319,7 @@ void Dumpdatei::melde_verlauf(int fehlernummer)
     verlauf_fehler_ = true;
     if (melder_ == nullptr)
         return;
-    const char *pfad = pfad_ != nullptr ? pfad_ : "";
+    const char *pfad = ziel_.pfad() != nullptr ? ziel_.pfad() : "";
     std::size_t size = std::strlen(pfad) + sizeof ".d/" + std::strlen(eintrag_);
     auto *name = static_cast<char *>(std::malloc(size));
     if (name != nullptr)
@@ -253,7 +355,7 @@ void Dumpdatei::melde_fehler(int fehlernummer)
         return;
     fehler_ = true;
     if (melder_ != nullptr)
-        melder_(pfad_ != nullptr ? pfad_ : "", fehlernummer);
+        melder_(ziel_.pfad() != nullptr ? ziel_.pfad() : "", fehlernummer);
 }
 
 void Dumpdatei::schreibe(const char *daten, std::size_t n)
@@ -334,8 +436,7 @@ void Dumpdatei::schliesse()
     if (verlauf_ >= 0)
         close(verlauf_);
     verlauf_ = -1;
-    std::free(pfad_);
-    pfad_ = nullptr;
+    ziel_.freigeben();
 }
 
 } // namespace vokt::intern

@@ -5,12 +5,48 @@
 #define VOKT_DUMPDATEI_H
 
 #include <cstddef>
+#include <fcntl.h>
 
 namespace vokt::intern {
 
 // "<home>/cgidump" when home is known and euid is not nobody, else
 // "/tmp/cgidump<euid>"; at full length, as a text the caller frees.
 char *dumppfad(int euid, const char *home, int nobody);
+
+// Where the record of a dump path goes.  The path itself, or the target of
+// a link at the path when root owns the link and the folder that holds it,
+// and nobody but root may write that folder (no write bit for its group or
+// others, as the kernel's protected_symlinks trusts a link in a folder
+// that no one else can change): an administrator's way to put the record
+// into a folder of the server's user.  The link is checked and read
+// through one descriptor, and the target's folder is opened relative to
+// the link's folder, so a link swapped in meanwhile is never followed; the
+// target itself is not followed.  On the common path (no link at the
+// path) this takes one lstat.  vokt.cgi and the desk programs both find
+// the record (and the history beside it) with it.
+class Dumpziel {
+public:
+    Dumpziel() = default;
+    ~Dumpziel() { freigeben(); }
+    Dumpziel(const Dumpziel &) = delete;
+    Dumpziel &operator=(const Dumpziel &) = delete;
+
+    // The place for the dump path; false when memory ran out.
+    bool finden(const char *pfad);
+    void freigeben();
+
+    int ordner() const { return ordner_; }     // AT_FDCWD, or the target's folder
+    const char *name() const { return name_; } // the file in ordner()
+    const char *pfad() const { return pfad_; } // the whole path, for messages
+    bool gefolgt() const { return ordner_ != AT_FDCWD; }
+
+private:
+    bool folgen(const char *pfad);
+
+    int ordner_ = AT_FDCWD;
+    char *name_ = nullptr; // pfad_ itself unless a link was followed
+    char *pfad_ = nullptr;
+};
 
 // One record being written, in the format of aufzeichnung.h.  Entries are
 // gathered in a small buffer; body bytes go to the file at once, so that
@@ -37,8 +73,9 @@ public:
 
     // A fresh file, mode 0600, made beside the path and renamed over it: a
     // link, FIFO or another file planted at the path is replaced, never
-    // followed.  The one link followed is root's, in a folder of root that
-    // the user cannot write: the record then goes to its target (once).
+    // followed.  The one link followed is root's, in a folder that nobody
+    // but root can write (see Dumpziel): the record then goes to its
+    // target (once).
     // When the directory refuses a fresh file, a regular file of the
     // effective user prepared at the path, with no second link, is used
     // instead: opened without following links, locked against other
@@ -77,7 +114,7 @@ private:
     int verlauf_ = -1; // the history directory, when there is one
     int kopie_ = -1;   // the history's copy of a record in a prepared file
     char eintrag_[64] = "";
-    char *pfad_ = nullptr;
+    Dumpziel ziel_;
     bool fehler_ = false;
     bool verlauf_fehler_ = false;
     std::size_t voll_ = 0;

@@ -11,14 +11,14 @@
 
 namespace vokt::intern {
 
-int verlauf_oeffnen(const char *pfad)
+int verlauf_oeffnen(int ordner, const char *dump)
 {
-    std::size_t size = std::strlen(pfad) + sizeof ".d";
+    std::size_t size = std::strlen(dump) + sizeof ".d";
     auto *name = static_cast<char *>(std::malloc(size));
     if (name == nullptr)
         return -1;
-    std::snprintf(name, size, "%s.d", pfad);
-    int fd = open(name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    std::snprintf(name, size, "%s.d", dump);
+    int fd = openat(ordner, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     std::free(name);
     struct stat st {};
     if (fd >= 0 && (fstat(fd, &st) != 0 || st.st_uid != geteuid())) {
@@ -47,6 +47,11 @@ bool ist_leerraum(char z)
 }
 
 } // namespace
+
+bool verlauf_einstellung(const char *name)
+{
+    return std::strcmp(name, VERLAUF_ZAHLDATEI) == 0;
+}
 
 int verlauf_anzahl_aus(const char *text, std::size_t n)
 {

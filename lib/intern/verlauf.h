@@ -19,6 +19,10 @@ constexpr int VERLAUF_HOECHSTENS = 10000;
 // The file in the history directory that holds the count.
 constexpr char VERLAUF_ZAHLDATEI[] = "keep";
 
+// Whether a file in the history directory is one of the history's own
+// settings (the keep file; any later one joins it here), never a record.
+bool verlauf_einstellung(const char *name);
+
 // The count that the text of the keep file asks for: a decimal number,
 // blanks and line ends around it allowed; above VERLAUF_HOECHSTENS the
 // limit; anything else (0, a sign, other bytes, no digit) VERLAUF_ANZAHL.
@@ -29,9 +33,10 @@ int verlauf_anzahl_aus(const char *text, std::size_t n);
 // bounded read; VERLAUF_ANZAHL when there is none or it cannot be read.
 int verlauf_anzahl(int verzeichnis);
 
-// The history directory of the dump path, opened; -1 when there is none,
-// or when it is a link or belongs to someone else (never followed).
-int verlauf_oeffnen(const char *pfad);
+// The history directory "<dump>.d" of the dump named dump in the folder
+// ordner (AT_FDCWD for a path), opened; -1 when there is none, or when it
+// is a link or belongs to someone else (never followed).
+int verlauf_oeffnen(int ordner, const char *dump);
 
 // The name of a new record: UTC time to the microsecond and the process id.
 void verlauf_name(char *name, std::size_t size);

@@ -420,6 +420,36 @@ TEST_F(Prepared, RootsLinkLeadsToAFreshFileInTheUsersFolder)
     }
 }
 
+// Root's link in root's folder that others may write, though the user may
+// not: a member of that group could swap the link between its check and
+// its use, so it is not followed (before, a group-writable folder was
+// trusted as long as the user was no member).
+TEST_F(Prepared, RootsLinkInAFolderOthersMayWriteIsNotFollowed)
+{
+    std::string folder = box->host("/tmp/www");
+    // Writable for the user too (0757): the link is replaced by the dump.
+    for (mode_t mode : {mode_t{0775}, mode_t{0757}, mode_t{01777}}) {
+        SCOPED_TRACE(mode);
+        ASSERT_EQ(chown(folder.c_str(), 0, 2000), 0);
+        ASSERT_EQ(chmod(folder.c_str(), mode), 0);
+        unlink(box->host(path).c_str());
+        ASSERT_EQ(symlink("/tmp/home1000/swapped", box->host(path).c_str()), 0);
+        Result res = box->run(get("a=1", 1000));
+        EXPECT_EQ(access(box->host("/tmp/home1000/swapped").c_str(), F_OK), -1) << "the link was followed";
+        struct stat st{};
+        ASSERT_EQ(lstat(box->host(path).c_str(), &st), 0);
+        if (mode == 0757) {
+            EXPECT_EQ(res.status, 0) << res.out;
+            EXPECT_TRUE(S_ISREG(st.st_mode));
+        } else {
+            EXPECT_EQ(res.status, 1) << res.out;
+            EXPECT_TRUE(has(res.out, cannot_write(path)));
+            EXPECT_TRUE(S_ISLNK(st.st_mode));
+        }
+    }
+    ASSERT_EQ(chmod(folder.c_str(), 0755), 0);
+}
+
 TEST_F(Prepared, BusyFileIsReportedAndTheRequestGoesOnWithoutARecord)
 {
     int fd = open(box->host(path).c_str(), O_RDONLY);
