@@ -53,7 +53,9 @@ bool sieht_nach_text_aus(std::string_view bytes);
 std::vector<Zeile> inhalt_zeilen(std::string_view content_type, std::string_view inhalt, bool ganz);
 // A body as JSON: pretty-printed, or as it came with where it breaks.
 std::vector<Zeile> json_zeilen(std::string_view text, bool ganz);
-// A body of multipart/form-data, its boundary from the Content-Type.
-std::vector<Zeile> multipart_zeilen(std::string_view content_type, std::string_view inhalt);
+// A body of multipart/form-data, its boundary from the Content-Type; a
+// part that the end of a body not ganz cuts is said to be cut by the
+// view, never broken.
+std::vector<Zeile> multipart_zeilen(std::string_view content_type, std::string_view inhalt, bool ganz = true);
 
 #endif
