@@ -1,7 +1,8 @@
 // vokt show's multipart reader and body views on arbitrary bytes: the
 // input's first line is the Content-Type, the rest the body.  The parts
 // lie in the body, in order, without overlap; a body is either closed or
-// says what broke; what the views write is safe for terminal and page.
+// says what broke, and the start of a closed one is closed or cut, never
+// broken; what the views write is safe for terminal and page.
 // The input as a whole, when it reads as a record, goes through the
 // record's view and its notes too.
 #include "anfrageansicht.h"
@@ -28,6 +29,14 @@ void teile_pruefen(std::string_view typ, std::string_view body)
     Multipart m = multipart_zerlegen(body, parameter(typ, "boundary").value_or(""));
     model::check(m.abgeschlossen == m.fehler.empty(), "closed and broken alike");
     model::check(m.teile.size() <= TEILE_HOECHSTENS, "more parts than the limit");
+    model::check(!m.am_ende || !m.fehler.empty(), "cut at the end, but nothing broke");
+    model::check(m.abgeschnitten == 0 || (m.am_ende && m.abgeschnitten <= m.teile.size() + 1), "cut part unknown");
+    // Any start of a whole body is whole too, or cut at its end: never broken.
+    if (m.abgeschlossen && !body.empty()) {
+        Multipart anfang =
+            multipart_zerlegen(body.substr(0, body.size() * 7 / 11), parameter(typ, "boundary").value_or(""));
+        model::check(anfang.abgeschlossen || anfang.am_ende, "the start of a whole body is said to be broken");
+    }
     const char *bisher = body.data();
     for (const Teil &t : m.teile) {
         model::check(innerhalb(t.kopf, body) && innerhalb(t.inhalt, body), "a part outside the body");

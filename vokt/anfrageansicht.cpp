@@ -1,6 +1,7 @@
 #include "anfrageansicht.h"
 #include "anfrage.h"
 #include "curl.h"
+#include "herkunft.h"
 #include "hinweise.h"
 #include "inhaltsansicht.h"
 
@@ -32,12 +33,24 @@ std::string kopfname_von(std::string_view name)
     return k.empty() ? std::string(name) : k;
 }
 
+// Whether the entry is a header to show: not CONTENT_TYPE or
+// CONTENT_LENGTH where the client sent no such header, not
+// HTTP_CONTENT_TYPE or HTTP_CONTENT_LENGTH where they repeat that header.
+bool als_kopf(const Aufzeichnung &a, std::string_view name, std::string_view wert)
+{
+    if (name == "CONTENT_TYPE" || name == "CONTENT_LENGTH")
+        return als_kopf_gesendet(a, name);
+    if (name == "HTTP_CONTENT_TYPE" || name == "HTTP_CONTENT_LENGTH")
+        return !als_kopf_gesendet(a, name.substr(5)) || a.wert(name.substr(5)) != wert;
+    return true;
+}
+
 // The headers, and every other entry as it is.
 void umgebung(const Aufzeichnung &a, Abschnitt &koepfe, Abschnitt &rest)
 {
     for (const std::string &e : a.eintraege()) {
         std::string_view name = eintragsname(e);
-        std::string k = kopfname_von(name);
+        std::string k = als_kopf(a, name, wert_in(e)) ? kopfname_von(name) : "";
         if (!k.empty())
             koepfe.zeilen.push_back(Zeile{Zeile::KOPF, 0, k, std::string(wert_in(e)), 0});
         else

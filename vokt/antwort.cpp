@@ -44,9 +44,17 @@ void zeilenende_merken(Urteil &u, bool crlf)
     u.zeilenende = u.zeilenende == Urteil::KEINE || u.zeilenende == z ? z : Urteil::GEMISCHT;
 }
 
+// What the header lines say beyond the verdict: how often each CGI field
+// came, the Location's value, the first other field's name.
+struct Gelesen {
+    int content_type = 0, location = 0, status = 0;
+    std::string ort;
+    std::string anderes;
+};
+
 // One header line, without its line end: false, with the reason, when it
 // is none.
-bool kopfzeile(Urteil &u, std::string_view zeile, int nummer)
+bool kopfzeile(Urteil &u, Gelesen &g, std::string_view zeile, int nummer)
 {
     std::size_t doppelpunkt = zeile.find(':');
     std::string_view name = zeile.substr(0, doppelpunkt);
@@ -59,9 +67,19 @@ bool kopfzeile(Urteil &u, std::string_view zeile, int nummer)
         u.grund = "a control byte in the header " + std::string(name);
         return false;
     }
-    u.content_type = u.content_type || gleich_ohne_gross(name, "content-type");
-    u.location = u.location || gleich_ohne_gross(name, "location");
-    if (gleich_ohne_gross(name, "status")) {
+    bool ct = gleich_ohne_gross(name, "content-type");
+    bool ort = gleich_ohne_gross(name, "location");
+    bool status = gleich_ohne_gross(name, "status");
+    g.content_type += ct ? 1 : 0;
+    g.location += ort ? 1 : 0;
+    g.status += status ? 1 : 0;
+    if (ort)
+        g.ort = wert;
+    if (!ct && !ort && !status && g.anderes.empty())
+        g.anderes = name;
+    u.content_type = u.content_type || ct;
+    u.location = u.location || ort;
+    if (status) {
         if (ist_status(wert)) {
             u.status = wert;
         } else if (!u.status_falsch) {
@@ -72,16 +90,71 @@ bool kopfzeile(Urteil &u, std::string_view zeile, int nummer)
     return true;
 }
 
+// An absolute URI: a scheme (a letter, then letters, digits, + - .) and ':'.
+bool ist_absolute_uri(std::string_view ort)
+{
+    std::size_t i = 0;
+    auto buchstabe = [](char z) { return (z >= 'a' && z <= 'z') || (z >= 'A' && z <= 'Z'); };
+    if (ort.empty() || !buchstabe(ort[0]))
+        return false;
+    while (++i < ort.size() && (buchstabe(ort[i]) || ziffer(ort[i]) || ort[i] == '+' || ort[i] == '-' || ort[i] == '.'))
+        ;
+    return i < ort.size() && ort[i] == ':';
+}
+
+// Why a Location response breaks its rules; empty when it keeps them.
+// Local redirect (a path): the Location alone, no body.  Client redirect
+// (an absolute URI): with a body, a Status of 3xx and a Content-Type.
+std::string umleitung(const Urteil &u, const Gelesen &g, bool inhalt)
+{
+    if (!g.ort.starts_with("/")) {
+        if (!ist_absolute_uri(g.ort))
+            return "the Location (\"" + sichtbar(g.ort) + "\") is neither a local path (/...) nor an absolute URI";
+        if (inhalt && (u.status.empty() || u.status[0] != '3'))
+            return "a client redirect with a body needs a Status of 3xx (302 Found)";
+        return "";
+    }
+    if (inhalt)
+        return "a local redirect (Location " + sichtbar(g.ort) + ") has no body";
+    if (g.content_type > 0 || g.status > 0 || !g.anderes.empty())
+        return "a local redirect (Location " + sichtbar(g.ort) + ") has no other header field (" +
+               (g.content_type > 0 ? "Content-Type"
+                : g.status > 0     ? "Status"
+                                   : sichtbar(g.anderes)) +
+               ")";
+    return "";
+}
+
+// The rules of the kinds of response, once the header is read; inhalt:
+// a body follows it.
+std::string regeln(const Urteil &u, const Gelesen &g, bool inhalt)
+{
+    const std::pair<int, const char *> felder[] = {
+        {g.content_type, "Content-Type"}, {g.location, "Location"}, {g.status, "Status"}};
+    for (const auto &[anzahl, name] : felder)
+        if (anzahl > 1)
+            return std::string(name) + " appears more than once";
+    if (g.content_type + g.location + g.status == 0)
+        return "no Content-Type, Location or Status header";
+    if (g.location > 0)
+        return umleitung(u, g, inhalt);
+    if (inhalt && g.content_type == 0)
+        return "a body follows, but no Content-Type header (a response with a body needs one)";
+    return "";
+}
+
 } // namespace
 
 Urteil antwort_pruefen(std::string_view anfang, bool ganz)
 {
     Urteil u;
+    Gelesen g;
     if (anfang.empty()) {
         u.grund = "no output";
         return u;
     }
-    for (std::size_t ab = 0, nummer = 1;; ++nummer) {
+    std::size_t ab = 0;
+    for (int nummer = 1;; ++nummer) {
         std::size_t lf = anfang.find('\n', ab);
         if (lf == std::string_view::npos) {
             u.grund = ganz ? "the header does not end (no empty line)" : "no empty line within the first 64 KiB";
@@ -94,11 +167,11 @@ Urteil antwort_pruefen(std::string_view anfang, bool ganz)
         ab = lf + 1;
         if (zeile.empty())
             break;
-        if (!kopfzeile(u, zeile, static_cast<int>(nummer)))
+        if (!kopfzeile(u, g, zeile, nummer))
             return u;
     }
-    if (!u.content_type && !u.location && !u.status_falsch && u.status.empty())
-        u.grund = "no Content-Type, Location or Status header";
+    if (u.grund.empty())
+        u.grund = regeln(u, g, ab < anfang.size() || !ganz);
     u.gueltig = u.grund.empty();
     return u;
 }

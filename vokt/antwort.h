@@ -5,8 +5,12 @@
 // A response is header lines "Name: value" (the name an HTTP token, the
 // value without control bytes but the tab), ended by an empty line; each
 // line ends in LF or CRLF.  One of Content-Type, Location and Status must
-// be among them; Status holds a three-digit code 100..599, then the end
-// or a blank and the reason phrase.
+// be among them, none of the three more than once; Status holds a
+// three-digit code 100..599, then the end or a blank and the reason
+// phrase.  A body after the empty line needs a Content-Type (a document).
+// A Location that is a path (a local redirect) stands alone: no other
+// header field, no body; one that is an absolute URI (a client redirect)
+// takes a body only with a Status of 3xx and a Content-Type.
 #ifndef VOKT_ANTWORT_H
 #define VOKT_ANTWORT_H
 

@@ -1,5 +1,6 @@
 #include "curl.h"
 #include "anfrage.h"
+#include "herkunft.h"
 #include "meldung.h"
 #include "shellwort.h"
 
@@ -166,7 +167,8 @@ void koepfe(Befehl &b, const Aufzeichnung &a)
         std::string_view name = eintragsname(e);
         std::string_view wert = std::string_view(e).substr(std::min(name.size() + 1, e.size()));
         if (name == "CONTENT_TYPE") {
-            kopf(b, "Content-Type", wert);
+            if (als_kopf_gesendet(a, name))
+                kopf(b, "Content-Type", wert);
             continue;
         }
         if (!name.starts_with("HTTP_") || name == "HTTP_HOST" || name == "HTTP_CONTENT_LENGTH" ||

@@ -1,4 +1,5 @@
 #include "hinweise.h"
+#include "herkunft.h"
 #include "inhaltsansicht.h"
 #include "multipart.h"
 
@@ -29,11 +30,65 @@ bool chunked_angesagt(const Aufzeichnung &a)
     return te.find("chunked") != std::string::npos;
 }
 
+// What the server of the record does with the Authorization header; empty
+// where that is not known.
+std::string autorisierungsregel(Server s)
+{
+    switch (s) {
+    case Server::APACHE: return ": Apache passes it on only with CGIPassAuth On";
+    case Server::PYTHON: return ": Python's http.server never passes it on (REMOTE_USER holds a Basic user)";
+    case Server::MINI_HTTPD: return ": mini_httpd never passes it on";
+    default: return "";
+    }
+}
+
+// A header that the server passes twice, as CONTENT_TYPE and as
+// HTTP_CONTENT_TYPE (or CONTENT_LENGTH and HTTP_CONTENT_LENGTH).
+void doppelter_kopf(const Aufzeichnung &a, std::string_view name, const char *kopf, Hinweise &h)
+{
+    std::string http = "HTTP_" + std::string(name);
+    auto zweiter = a.wert(http);
+    if (!zweiter || !als_kopf_gesendet(a, name))
+        return;
+    if (*zweiter == a.wert(name))
+        h.push_back(http + " repeats " + std::string(name) + ": " + servername(server_von(a)) + " passes the " + kopf +
+                    " header both ways; the view lists it once");
+    else
+        h.push_back(http + " and " + std::string(name) + " differ: a program sees one " + kopf +
+                    " or the other, as it reads them");
+}
+
+// Names that a shell sets and no web server does: a record with some of
+// them holds the environment the server was started with.
+const char *const SHELLNAMEN[] = {"HOME", "SHELL", "PWD", "OLDPWD", "TERM", "SHLVL", "USER", "LOGNAME", "_"};
+
+void shellumgebung(const Aufzeichnung &a, Hinweise &h)
+{
+    std::string namen;
+    int anzahl = 0;
+    for (const char *name : SHELLNAMEN) {
+        if (gesetzt(a, name)) {
+            namen += (namen.empty() ? "" : ", ") + std::string(name);
+            ++anzahl;
+        }
+    }
+    if (anzahl < 2)
+        return;
+    Server s = server_von(a);
+    std::string wer = s == Server::NGINX ? "fcgiwrap, started by hand rather than by its unit," : servername(s);
+    h.push_back("the record holds the environment the server was started with (" + namen + "): " + wer +
+                " hands its own environment on to every program");
+}
+
 void uebergabe(const Aufzeichnung &a, Hinweise &h)
 {
     if ((gesetzt(a, "AUTH_TYPE") || gesetzt(a, "REDIRECT_HTTP_AUTHORIZATION")) && !gesetzt(a, "HTTP_AUTHORIZATION"))
         h.push_back("the server kept the Authorization header back (AUTH_TYPE or REDIRECT_HTTP_AUTHORIZATION set, "
-                    "HTTP_AUTHORIZATION absent): Apache passes it on only with CGIPassAuth On");
+                    "HTTP_AUTHORIZATION absent)" +
+                    autorisierungsregel(server_von(a)));
+    doppelter_kopf(a, "CONTENT_LENGTH", "Content-Length", h);
+    doppelter_kopf(a, "CONTENT_TYPE", "Content-Type", h);
+    shellumgebung(a, h);
     if (gesetzt(a, "HTTP_PROXY"))
         h.push_back("HTTP_PROXY is set from the request's Proxy header (httpoxy): a program that takes it for its "
                     "proxy sends its requests where the client says");
@@ -59,11 +114,19 @@ void koerper(const Aufzeichnung &a, std::string_view praefix, Hinweise &h)
                     " announced");
 }
 
+// Apache's SERVER_SIGNATURE ends in a line feed, in every record: no news.
+bool signatur(std::string_view name, std::string_view wert)
+{
+    return name == "SERVER_SIGNATURE" && !wert.empty() && wert.find('\n') == wert.size() - 1;
+}
+
 void eintraege(const Aufzeichnung &a, Hinweise &h)
 {
     for (const std::string &e : a.eintraege()) {
         std::string_view name = eintragsname(e);
         std::string_view wert = std::string_view(e).substr(name.size() + (name.size() < e.size() ? 1 : 0));
+        if (signatur(name, wert))
+            wert.remove_suffix(1);
         for (std::size_t i = 0; i < wert.size(); ++i) {
             auto b = static_cast<unsigned char>(wert[i]);
             if ((b < 0x20 && b != '\t') || b == 0x7F) {

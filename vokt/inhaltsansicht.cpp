@@ -203,7 +203,7 @@ bool teil_als_text(const Teil &t, std::string_view anfang, std::string_view cs)
     return (mt.empty() || ist_textart(mt)) && sieht_nach_text_aus(als_utf8(anfang, cs));
 }
 
-void teil_zeilen(std::vector<Zeile> &z, std::size_t nr, const Teil &t, std::string_view form)
+void teil_zeilen(std::vector<Zeile> &z, std::size_t nr, const Teil &t, std::string_view form, bool geschnitten)
 {
     std::string cs = teil_charset(t, form);
     std::string kopf = "part " + std::to_string(nr) + ": name \"" + als_utf8(t.name, cs) + "\"";
@@ -211,7 +211,7 @@ void teil_zeilen(std::vector<Zeile> &z, std::size_t nr, const Teil &t, std::stri
         kopf += ", filename \"" + als_utf8(*t.dateiname, cs) + "\"";
     if (!t.typ.empty())
         kopf += ", type " + t.typ;
-    z.push_back(satz(kopf + ", " + groesse(t.inhalt.size())));
+    z.push_back(satz(kopf + ", " + groesse(t.inhalt.size()) + (geschnitten ? " in the view" : "")));
     std::string_view anfang = textanfang(t.inhalt);
     if (t.inhalt.empty())
         return;
@@ -231,6 +231,15 @@ std::string charset_feld(const Multipart &m)
         if (t.name == "_charset_" && !t.dateiname)
             return std::string(t.inhalt);
     return "";
+}
+
+// What the view says of a body that its end cuts: the body goes on.
+std::string vom_ansicht_geschnitten(const Multipart &m)
+{
+    std::string wo = m.abgeschnitten == 0 ? "before the first part" : "within part " + std::to_string(m.abgeschnitten);
+    std::string teil = m.abgeschnitten == 0 ? "" : ", --part " + std::to_string(m.abgeschnitten) + " -o FILE writes it";
+    return "the view ends " + wo + ": the body goes on past the bytes shown (vokt show --all shows all of it" + teil +
+           ")";
 }
 
 } // namespace
@@ -318,18 +327,21 @@ std::vector<Zeile> json_zeilen(std::string_view t, bool ganz)
     return z;
 }
 
-std::vector<Zeile> multipart_zeilen(std::string_view content_type, std::string_view inhalt)
+std::vector<Zeile> multipart_zeilen(std::string_view content_type, std::string_view inhalt, bool ganz)
 {
     Multipart m = multipart_zerlegen(inhalt, parameter(content_type, "boundary").value_or(""));
     std::string form = charset_feld(m);
     form = form.empty() ? charset_von(content_type) : medientyp(form);
+    bool geschnitten = !ganz && m.am_ende;
     std::vector<Zeile> z{satz(medientyp(content_type) + ", " + anzahl(m.teile.size(), "part") +
-                              (form.empty() ? "" : ", charset " + form))};
+                              (geschnitten ? " in the view" : "") + (form.empty() ? "" : ", charset " + form))};
     for (std::size_t i = 0; i < m.teile.size() && i < ZEILEN_HOECHSTENS; ++i)
-        teil_zeilen(z, i + 1, m.teile[i], form);
+        teil_zeilen(z, i + 1, m.teile[i], form, geschnitten && i + 1 == m.abgeschnitten);
     if (m.teile.size() > ZEILEN_HOECHSTENS)
         z.push_back(satz("... and " + anzahl(m.teile.size() - ZEILEN_HOECHSTENS, "more part")));
-    if (!m.fehler.empty())
+    if (geschnitten)
+        z.push_back(satz(vom_ansicht_geschnitten(m)));
+    else if (!m.fehler.empty())
         z.push_back(satz("broken multipart: " + m.fehler));
     return z;
 }
@@ -343,7 +355,7 @@ std::vector<Zeile> inhalt_zeilen(std::string_view content_type, std::string_view
     if (mt == "application/x-www-form-urlencoded")
         return formular_zeilen(inhalt, cs);
     if (mt.starts_with("multipart/"))
-        return multipart_zeilen(content_type, inhalt);
+        return multipart_zeilen(content_type, inhalt, ganz);
     if (ist_json(mt, inhalt))
         return json_zeilen(inhalt, ganz);
     if (ist_textart(mt) || !cs.empty() || sieht_nach_text_aus(inhalt))

@@ -53,7 +53,9 @@ std::uint64_t json_schoen_hoechstens(std::size_t bytes);
 // breaks, or that it nests too deep for a pretty view (deeper than 500
 // levels, or a pretty view beyond json_schoen_hoechstens()).
 std::vector<Zeile> json_zeilen(std::string_view text, bool ganz);
-// A body of multipart/form-data, its boundary from the Content-Type.
-std::vector<Zeile> multipart_zeilen(std::string_view content_type, std::string_view inhalt);
+// A body of multipart/form-data, its boundary from the Content-Type; a
+// part that the end of a body not ganz cuts is said to be cut by the
+// view, never broken.
+std::vector<Zeile> multipart_zeilen(std::string_view content_type, std::string_view inhalt, bool ganz = true);
 
 #endif

@@ -103,6 +103,8 @@ std::size_t teil_lesen(std::string_view body, std::size_t ab, std::string_view t
         std::size_t kopfende = body.find("\r\n\r\n", ab);
         if (kopfende == std::string_view::npos) {
             m.fehler = "part " + std::to_string(m.teile.size() + 1) + ": its headers do not end";
+            m.am_ende = true;
+            m.abgeschnitten = m.teile.size() + 1;
             return std::string_view::npos;
         }
         t.kopf = body.substr(ab, kopfende - ab);
@@ -113,8 +115,11 @@ std::size_t teil_lesen(std::string_view body, std::size_t ab, std::string_view t
     std::size_t ende = body.find("\r\n" + std::string(trenner), inhalt_ab);
     t.inhalt = body.substr(inhalt_ab, ende == std::string_view::npos ? std::string_view::npos : ende - inhalt_ab);
     m.teile.push_back(t);
-    if (ende == std::string_view::npos)
+    if (ende == std::string_view::npos) {
         m.fehler = "part " + std::to_string(m.teile.size()) + " does not end: no delimiter follows it";
+        m.am_ende = true;
+        m.abgeschnitten = m.teile.size();
+    }
     return ende;
 }
 
@@ -161,8 +166,10 @@ Multipart multipart_zerlegen(std::string_view body, std::string_view grenze)
     }
     std::string trenner = "--" + std::string(grenze);
     std::size_t bei = erster_trenner(body, trenner);
-    if (bei == std::string_view::npos)
+    if (bei == std::string_view::npos) {
         m.fehler = "the boundary never occurs in the body";
+        m.am_ende = true;
+    }
     while (bei != std::string_view::npos) {
         std::size_t p = bei + trenner.size();
         if (body.substr(p, 2) == "--") {
@@ -172,6 +179,10 @@ Multipart multipart_zerlegen(std::string_view body, std::string_view grenze)
         while (p < body.size() && leer(body[p]))
             ++p;
         if (body.substr(p, 2) != "\r\n") {
+            // A delimiter line that the end cuts: "--" or "\r\n" would follow.
+            m.am_ende = std::string_view("\r\n").starts_with(body.substr(p)) ||
+                        std::string_view("--").starts_with(body.substr(bei + trenner.size()));
+            m.abgeschnitten = m.am_ende ? m.teile.size() + 1 : 0;
             m.fehler = p >= body.size() ? "the body ends after a delimiter" : "a delimiter line holds more";
             return m;
         }

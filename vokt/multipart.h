@@ -36,6 +36,10 @@ struct Multipart {
     std::vector<Teil> teile;
     bool abgeschlossen = false; // the closing delimiter was found
     std::string fehler;         // what broke, one line; empty when nothing did
+    // What broke is the end of the bytes, which more bytes could mend;
+    // abgeschnitten is the part (from 1) that the end cuts, 0: none.
+    bool am_ende = false;
+    std::size_t abgeschnitten = 0;
 };
 
 // The parts of body, whose delimiter lines are "--" + grenze.  It never

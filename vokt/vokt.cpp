@@ -17,7 +17,7 @@ struct Befehl {
 };
 
 const Befehl BEFEHLE[] = {
-    {"show", befehl_show, "show RECORD [--html]          one record for a person to read"},
+    {"show", befehl_show, "show RECORD [--html] [--all]  one record for a person to read"},
     {"list", befehl_list, "list [DUMP | FOLDER]          the history (or one dump), newest first"},
     {"diff", befehl_diff, "diff A B [--ignore NAME]...   what differs between two records"},
     {"replay", befehl_replay, "replay RECORD [EDITS] -- PROGRAM [ARG...]  run a CGI program on it"},

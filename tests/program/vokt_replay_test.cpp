@@ -599,6 +599,11 @@ TEST_F(Replay, VoktReplaySumsUpTheProgramsResponse)
          {"exit status 0", "a valid CGI response (Content-Type; lines end in LF), 200017 bytes of output",
           "0 bytes on standard error"}},
         {"true", 0, "", "", {"exit status 0", "no valid CGI response: no output, 0 bytes of output", "0 bytes on standard error"}},
+        {"printf 'Status: 200 OK\\n\\nHello'", 0, "Status: 200 OK\n\nHello", "",
+         {"exit status 0",
+          "no valid CGI response: a body follows, but no Content-Type header (a response with a body needs one); "
+          "lines end in LF, 21 bytes of output",
+          "0 bytes on standard error"}},
     };
     for (const Fall &f : faelle) {
         Ergebnis r = starte({VOKT, "replay", rec, "/bin/sh", "-c", f.skript});

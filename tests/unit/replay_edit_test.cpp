@@ -170,6 +170,22 @@ TEST(Response, TheVerdictOnTheOutputsStart)
         {"Content-Type: text/html", true, false, KEINE, "", "the header does not end"},
         {"Content-Type: text/html\n" + std::string(70000, 'x'), false, false, LF, "", "within the first 64 KiB"},
         {"", true, false, KEINE, "", "no output"},
+        // The kinds of response: a document, a local and a client redirect.
+        {"Status: 200 OK\n\nHello", true, false, LF, "200 OK", "a body follows, but no Content-Type header"},
+        {"Status: 200 OK\n\n", false, false, LF, "200 OK", "a body follows, but no Content-Type header"},
+        {"Status: 204 No Content\n\n", true, true, LF, "204 No Content", ""},
+        {"Location: /anders\n\nbody", true, false, LF, "", "a local redirect (Location /anders) has no body"},
+        {"Location: /anders\nX-A: b\n\n", true, false, LF, "", "has no other header field (X-A)"},
+        {"Location: /anders\nStatus: 302 Found\n\n", true, false, LF, "302 Found", "has no other header field (Status)"},
+        {"Location: https://example.org/x#y\nSet-Cookie: a=1\n\n", true, true, LF, "", ""},
+        {"Location: http://example.org/\nStatus: 302 Found\nContent-Type: text/html\n\n<a>", true, true, LF,
+         "302 Found", ""},
+        {"Location: http://example.org/\nContent-Type: text/html\n\n<a>", true, false, LF, "",
+         "a client redirect with a body needs a Status of 3xx"},
+        {"Location: anders\n\n", true, false, LF, "", "is neither a local path (/...) nor an absolute URI"},
+        {"Content-Type: a\ncontent-type: b\n\n", true, false, LF, "", "Content-Type appears more than once"},
+        {"Status: 200 OK\nContent-Type: a\nStatus: 404 x\n\n", true, false, LF, "404 x",
+         "Status appears more than once"},
     };
     for (const Fall &f : faelle) {
         Urteil u = antwort_pruefen(f.anfang, f.ganz);

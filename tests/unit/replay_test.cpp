@@ -381,6 +381,13 @@ TEST(CurlCommand, ARecordGivesOneCommandAndItsNotesOrARefusal)
              "--data-binary ''\n"},
         {"REQUEST_METHOD=POST\nHTTP_HOST=h\n*0\n",
          "curl -sS -g" + OHNE_MIT_INHALT + " --url 'http://h' --request-target '/' --data-binary @'k'\n", nullptr, "k"},
+        // nginx sets CONTENT_TYPE empty where the request had none; an empty
+        // one that was sent stands in HTTP_CONTENT_TYPE too.
+        {"REQUEST_METHOD=GET\nCONTENT_TYPE=\nCONTENT_LENGTH=\nSERVER_SOFTWARE=nginx/1.22.1\nHTTP_HOST=h\n*0\n",
+         "curl -sS -g" + OHNE + NACH_H},
+        {"REQUEST_METHOD=GET\nCONTENT_TYPE=\nSERVER_SOFTWARE=nginx/1.22.1\nHTTP_HOST=h\nHTTP_CONTENT_TYPE=\n*0\n",
+         "curl -sS -g -H 'Content-Type;'" + OHNE + NACH_H},
+        {"REQUEST_METHOD=GET\nCONTENT_TYPE=\nHTTP_HOST=h\n*0\n", "curl -sS -g -H 'Content-Type;'" + OHNE + NACH_H},
         {"REQUEST_METHOD=HEAD\nHTTP_HOST=h\n*0\n", "curl -sS -g --head" + OHNE + NACH_H},
         {"REQUEST_METHOD=HEAD\nHTTP_HOST=h\n*1\nz", "printf 'z' | curl -sS -g -X 'HEAD'" + OHNE_MIT_INHALT +
                                                         " --url 'http://h' --request-target '/' --data-binary @-\n"},

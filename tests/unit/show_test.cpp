@@ -112,6 +112,24 @@ TEST(ShowBody, ACutBodyIsSaidToBeCut)
     std::string aus = text_von(inhalt_zeilen(MP_TYP, teil("Content-Disposition: form-data; name=\"g\"", gross), true));
     EXPECT_NE(aus.find("... the first 512 bytes of 3002 bytes"), std::string::npos) << aus;
     EXPECT_NE(aus.find("part 1 does not end"), std::string::npos) << aus;
+    // The same bytes as the start of a longer body: cut by the view, not
+    // broken; so too a delimiter line or a part's headers that the end cuts.
+    const std::string anfaenge[] = {teil("Content-Disposition: form-data; name=\"g\"", gross),
+                                    teil("Content-Disposition: form-data; name=\"g\"", "x") + "----b 1\r",
+                                    "----b 1\r\nContent-Disposition: form-"};
+    for (const std::string &anfang : anfaenge) {
+        aus = text_von(inhalt_zeilen(MP_TYP, anfang, false));
+        EXPECT_EQ(aus.find("broken"), std::string::npos) << aus;
+        EXPECT_NE(aus.find("\n  the view ends within part "), std::string::npos) << aus;
+    }
+    EXPECT_NE(aus.find("(vokt show --all shows all of it, --part 1 -o FILE writes it)"), std::string::npos) << aus;
+    aus = text_von(inhalt_zeilen(MP_TYP, teil("Content-Disposition: form-data; name=\"g\"", gross), false));
+    EXPECT_NE(aus.find("\n  multipart/form-data, 1 part in the view\n  part 1: name \"g\", 3002 bytes in the view\n"),
+              std::string::npos)
+        << aus;
+    // What no more bytes could mend is broken, cut or not.
+    aus = text_von(inhalt_zeilen(MP_TYP, "----b 1 x\r\n", false));
+    EXPECT_NE(aus.find("broken multipart: a delimiter line holds more"), std::string::npos) << aus;
 }
 
 TEST(ShowBody, NestingBeyondTheLimitIsShownAsItCame)
@@ -211,6 +229,7 @@ TEST(ShowNotes, EachOnItsRecord)
         {POST, 1, "a=1", "the body has 3 bytes, more than the 1 announced"},
         {{"PATH_INFO=/x\n\tB=1"}, 0, "", "PATH_INFO holds a line feed (0x0A at byte 2 of its value)"},
         {{"HTTP_X=a\x1b[31m"}, 0, "", "HTTP_X holds a control byte (0x1B at byte 1 of its value)"},
+        {{"SERVER_SIGNATURE=a\n\tb"}, 0, "", "SERVER_SIGNATURE holds a line feed (0x0A at byte 1 of its value)"},
         {{"HTTP_HOST=a", "HTTP_HOST=b"}, 0, "", "HTTP_HOST occurs more than once in the record"},
         {{"QUERY_STRING=a=1&a=2"}, 0, "", "form field a occurs more than once in the query"},
         {{"CONTENT_TYPE=text/plain; charset=UTF-8"},
@@ -241,6 +260,68 @@ TEST(ShowNotes, EachOnItsRecord)
     }
 }
 
+// The notes that depend on the server whose record it is.
+TEST(ShowNotes, EachServersOwnRule)
+{
+    const std::string AUTH = "the server kept the Authorization header back (AUTH_TYPE or "
+                             "REDIRECT_HTTP_AUTHORIZATION set, HTTP_AUTHORIZATION absent)";
+    const std::pair<Liste, std::string> faelle[] = {
+        {{"SERVER_SOFTWARE=Apache/2.4.71 (Debian)", "AUTH_TYPE=Basic"},
+         AUTH + ": Apache passes it on only with CGIPassAuth On"},
+        {{"SERVER_SIGNATURE=<address>x</address>\n\t", "REDIRECT_HTTP_AUTHORIZATION=Basic eA=="},
+         AUTH + ": Apache passes it on only with CGIPassAuth On"},
+        {{"SERVER_SOFTWARE=SimpleHTTP/0.6 Python/3.11.2", "AUTH_TYPE=Basic", "REMOTE_USER=x"},
+         AUTH + ": Python's http.server never passes it on (REMOTE_USER holds a Basic user)"},
+        {{"SERVER_SOFTWARE=mini_httpd/1.30 26Oct2018", "AUTH_TYPE=Basic"}, AUTH + ": mini_httpd never passes it on"},
+        {{"SERVER_SOFTWARE=other/1", "AUTH_TYPE=Basic"}, AUTH},
+        {{"SERVER_SOFTWARE=lighttpd/1.4.69", "CONTENT_LENGTH=0", "HTTP_CONTENT_LENGTH=0"},
+         "HTTP_CONTENT_LENGTH repeats CONTENT_LENGTH: lighttpd passes the Content-Length header both ways; the view "
+         "lists it once"},
+        {{"FCGI_ROLE=RESPONDER", "DOCUMENT_URI=/", "CONTENT_TYPE=a/b", "HTTP_CONTENT_TYPE=a/b"},
+         "HTTP_CONTENT_TYPE repeats CONTENT_TYPE: nginx passes the Content-Type header both ways; the view lists it "
+         "once"},
+        {{"CONTENT_LENGTH=0", "HTTP_CONTENT_LENGTH=5"},
+         "HTTP_CONTENT_LENGTH and CONTENT_LENGTH differ: a program sees one Content-Length or the other, as it reads "
+         "them"},
+        {{"SERVER_SOFTWARE=busybox httpd/1.35.0", "SHLVL=1", "HOME=/root", "TERM=xterm"},
+         "the record holds the environment the server was started with (HOME, TERM, SHLVL): busybox httpd hands its "
+         "own environment on to every program"},
+        {{"SERVER_SOFTWARE=nginx/1.22.1", "PWD=/", "_=/usr/sbin/fcgiwrap"},
+         "the record holds the environment the server was started with (PWD, _): fcgiwrap, started by hand rather "
+         "than by its unit, hands its own environment on to every program"},
+        {{"HOME=/", "SHELL=/bin/sh"},
+         "the record holds the environment the server was started with (HOME, SHELL): the server hands its own "
+         "environment on to every program"},
+    };
+    for (const auto &[eintraege, soll] : faelle) {
+        Aufzeichnung a = aufzeichnung(eintraege, 0, "");
+        EXPECT_EQ(hinweise(a, ""), Liste{soll});
+    }
+}
+
+// The headers a client sent, each once: not nginx's empty CONTENT_TYPE and
+// CONTENT_LENGTH, not lighttpd's second Content-Length; those entries
+// stay under Environment.
+TEST(ShowHeaders, OnlyWhatTheClientSentOnce)
+{
+    auto koepfe = [](const Liste &eintraege) {
+        Ansicht v = anfrage_ansicht(aufzeichnung(eintraege, 0, ""), "");
+        std::string text = als_text(v);
+        EXPECT_NE(text.find("\nEnvironment\n"), std::string::npos);
+        return text.substr(0, text.find("\nEnvironment\n")).substr(text.find("\nHeaders\n"));
+    };
+    std::string k = koepfe({"CONTENT_TYPE=", "CONTENT_LENGTH=", "SERVER_SOFTWARE=nginx/1.22.1"});
+    EXPECT_EQ(k.rfind("\nHeaders\n  none\n", 0), 0u) << k;
+    k = koepfe({"CONTENT_LENGTH=0", "SERVER_SOFTWARE=lighttpd/1.4.69"});
+    EXPECT_EQ(k.rfind("\nHeaders\n  none\n", 0), 0u) << k;
+    k = koepfe({"CONTENT_LENGTH=0", "SERVER_SOFTWARE=lighttpd/1.4.69", "HTTP_CONTENT_LENGTH=0"});
+    EXPECT_EQ(k.rfind("\nHeaders\n  Content-Length: 0\n\n", 0), 0u) << k;
+    k = koepfe({"CONTENT_TYPE=", "HTTP_CONTENT_TYPE=", "SERVER_SOFTWARE=nginx/1.22.1", "HTTP_CONTENT_LENGTH=1"});
+    EXPECT_EQ(k.rfind("\nHeaders\n  Content-Type: \n  Content-Length: 1\n\n", 0), 0u) << k;
+    Ansicht v = anfrage_ansicht(aufzeichnung({"CONTENT_TYPE=", "SERVER_SOFTWARE=nginx/1.22.1"}, 0, ""), "");
+    EXPECT_NE(als_text(v).find("\nEnvironment\n  CONTENT_TYPE = \n"), std::string::npos) << als_text(v);
+}
+
 TEST(ShowNotes, RecordsThatGiveNone)
 {
     const Notiz faelle[] = {
@@ -251,6 +332,11 @@ TEST(ShowNotes, RecordsThatGiveNone)
         {{"CONTENT_TYPE=text/plain"}, 8, "abc\r\ndef", ""},
         {{"CONTENT_TYPE=application/x-www-form-urlencoded; charset=latin1"}, 5, "n=%FC", ""},
         {{"CONTENT_TYPE=application/json; charset=utf-8"}, 6, "[\"\xC3\xBC\"]", ""},
+        // Apache's signature with its line feed, one shell name alone,
+        // nginx's empty CONTENT_TYPE and CONTENT_LENGTH on a GET.
+        {{"SERVER_SIGNATURE=<address>Apache/2.4.71 (Debian) Server at h Port 80</address>\n\t"}, 0, "", ""},
+        {{"REQUEST_METHOD=GET", "HOME=/var/www"}, 0, "", ""},
+        {{"REQUEST_METHOD=GET", "CONTENT_TYPE=", "CONTENT_LENGTH=", "SERVER_SOFTWARE=nginx/1.22.1"}, 0, "", ""},
     };
     for (const Notiz &f : faelle) {
         Aufzeichnung a = aufzeichnung(f.eintraege, f.angesagt, f.inhalt);
@@ -331,6 +417,52 @@ TEST(ShowProgram, ARecordFileAndANonRecord)
         << aus;
     EXPECT_EQ(lauf("kein", &aus), 2);
     EXPECT_EQ(aus, "vokt: " + ordner + "/kein: no record (no line with '=' before the '*' line)\n");
+    std::system(("rm -rf '" + ordner + "'").c_str());
+}
+
+// A multipart upload beyond the view's 1 MiB: cut by the view, not broken;
+// --all shows all of it, --part N -o FILE writes one part's bytes whole.
+TEST(ShowProgram, AnUploadBeyondTheViewIsCutNotBroken)
+{
+    char vorlage[] = "/tmp/vokt-show-test.XXXXXX";
+    ASSERT_NE(mkdtemp(vorlage), nullptr);
+    std::string ordner = vorlage;
+    std::string datei(3 << 20, '\0');
+    for (std::size_t i = 0; i < datei.size(); ++i)
+        datei[i] = static_cast<char>(i * 7 % 251);
+    std::string body = teil("Content-Disposition: form-data; name=\"t\"", "hallo") +
+                       teil("Content-Disposition: form-data; name=\"f\"; filename=\"a.bin\"", datei) + "----b 1--\r\n";
+    std::ofstream(ordner + "/rec") << "REQUEST_METHOD=POST\nCONTENT_TYPE=" + MP_TYP + "\n*" +
+                                          std::to_string(body.size()) + "\n" + body;
+    auto lauf = [&](const std::string &woerter, std::string *aus) {
+        int s = std::system(("'" VOKT "' show '" + ordner + "/rec' " + woerter + " >'" + ordner + "/aus' 2>&1").c_str());
+        std::stringstream puffer;
+        puffer << std::ifstream(ordner + "/aus").rdbuf();
+        *aus = puffer.str();
+        return WIFEXITED(s) ? WEXITSTATUS(s) : -1;
+    };
+    std::string aus;
+    EXPECT_EQ(lauf("", &aus), 0);
+    EXPECT_EQ(aus.find("broken"), std::string::npos) << aus;
+    EXPECT_NE(aus.find("\n  the view ends within part 2: the body goes on past the bytes shown (vokt show --all "
+                       "shows all of it, --part 2 -o FILE writes it)\n"),
+              std::string::npos)
+        << aus;
+    EXPECT_EQ(lauf("--all", &aus), 0);
+    EXPECT_EQ(aus.find("broken"), std::string::npos) << aus;
+    EXPECT_EQ(aus.find("the view ends"), std::string::npos) << aus;
+    EXPECT_NE(aus.find("\n  part 2: name \"f\", filename \"a.bin\", 3145728 bytes\n"), std::string::npos) << aus;
+
+    EXPECT_EQ(lauf("--part 2 -o '" + ordner + "/teil'", &aus), 0) << aus;
+    std::stringstream teil2;
+    teil2 << std::ifstream(ordner + "/teil").rdbuf();
+    EXPECT_TRUE(teil2.str() == datei) << teil2.str().size();
+    EXPECT_EQ(lauf("--part 2 -o '" + ordner + "/teil'", &aus), 2) << "never overwritten";
+    EXPECT_EQ(lauf("--part 1 -o -", &aus), 0);
+    EXPECT_EQ(aus, "hallo");
+    EXPECT_EQ(lauf("--part 3 -o -", &aus), 2);
+    EXPECT_EQ(aus, "vokt: " + ordner + "/rec: the body has 2 parts, no part 3\n");
+    EXPECT_EQ(lauf("--part 1", &aus), 2);
     std::system(("rm -rf '" + ordner + "'").c_str());
 }
 
