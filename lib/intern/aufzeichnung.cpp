@@ -13,6 +13,13 @@ namespace vokt::intern {
 
 void eintrag_schreiben(const char *eintrag, Senke senke, void *kontext)
 {
+    // The mark goes before an entry whose first line the reader would take
+    // for a continuation or the length line, and before one without '=',
+    // which the older rule would join to the entry before it.  An ordinary
+    // entry costs a look at its first byte and at its name.
+    static const char marke = '\0';
+    if (*eintrag == '\t' || *eintrag == '*' || std::strchr(eintrag, '=') == nullptr)
+        senke(kontext, &marke, 1);
     for (const char *lf; (lf = std::strchr(eintrag, '\n')) != nullptr; eintrag = lf + 1) {
         senke(kontext, eintrag, static_cast<std::size_t>(lf - eintrag));
         senke(kontext, "\n\t", 2);
@@ -200,7 +207,8 @@ bool Aufzeichnung::eintraege_lesen(std::size_t zeile)
     std::size_t lf = mit_laenge_ ? alles.find('\n', zeile) : npos;
     inhalt_ab_ = lf == npos ? alles.size() : lf + 1;
     std::string_view kopf = alles.substr(0, mit_laenge_ ? zeile : alles.size());
-    bool neue_form = kopf.starts_with('\t') || kopf.find("\n\t") != npos;
+    bool neue_form = kopf.starts_with('\t') || kopf.find("\n\t") != npos || kopf.starts_with('\0') ||
+                     kopf.find(std::string_view("\n\0", 2)) != npos;
     bool mit_gleich = false;
     for (std::size_t ab = 0; ab < kopf.size();) {
         std::size_t weiter = 0;
@@ -215,8 +223,13 @@ bool Aufzeichnung::eintraege_lesen(std::size_t zeile)
 
 void Aufzeichnung::eintrag(std::string_view zeile, bool neue_form)
 {
-    bool tab = neue_form && zeile.starts_with('\t');
-    bool ohne_gleich = !neue_form && zeile.find('=') == npos;
+    // A marked line (only in a record of the newer form) starts an entry,
+    // whatever follows the mark.
+    bool markiert = zeile.starts_with('\0');
+    if (markiert)
+        zeile.remove_prefix(1);
+    bool tab = !markiert && neue_form && zeile.starts_with('\t');
+    bool ohne_gleich = !markiert && !neue_form && zeile.find('=') == npos;
     bool fortsetzung = (tab || ohne_gleich) && !eintraege_.empty();
     alte_regel_ = alte_regel_ || (fortsetzung && ohne_gleich);
     if (fortsetzung && letzter_abgeschnitten_)

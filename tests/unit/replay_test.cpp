@@ -88,6 +88,22 @@ TEST(RecordReader, TabLinesContinueAnEntryAndNoValueForgesALine)
     EXPECT_EQ(a.eintraege(), (Liste{"\tX=1", "A=2\n3"}));
 }
 
+TEST(RecordReader, AMarkedLineIsAnEntryOfItsOwn)
+{
+    // After the mark (a zero byte) a tab, a length line or no '=' at all;
+    // a mark makes the whole record one of the newer form.
+    Aufzeichnung a;
+    ASSERT_TRUE(a.zerlegen("A=1\n\0\tB=2\n\t3\n\0*0\n\0NOEQ\nweiter\n\0\n*2\nab"s));
+    EXPECT_EQ(a.eintraege(), (Liste{"A=1", "\tB=2\n3", "*0", "NOEQ", "weiter", ""}));
+    EXPECT_EQ(inhalt(a), "ab");
+    EXPECT_FALSE(a.alte_regel());
+    EXPECT_EQ(a.mit_nullbyte(), 0U);
+    // A zero byte after the mark still cuts the entry, with the note.
+    ASSERT_TRUE(a.zerlegen("\0A=x\0y\n\tz\nB=1\n*0\n"s));
+    EXPECT_EQ(a.eintraege(), (Liste{"A=x", "B=1"}));
+    EXPECT_EQ(a.mit_nullbyte(), 1U);
+}
+
 TEST(RecordReader, OnlyTheFirstStrictLengthLineEndsTheEntries)
 {
     Aufzeichnung a;
