@@ -162,7 +162,8 @@ void rundreise_alt(std::string_view input)
     std::string datei;
     bool mit_lf = false;
     for (std::string &e : eintraege) {
-        e = fuer_alte_regel("N=" + e);
+        e.insert(0, "N=");
+        e = fuer_alte_regel(e);
         mit_lf = mit_lf || e.find('\n') != std::string::npos;
         datei += e + "\n";
     }

@@ -134,9 +134,17 @@ private:
 // The name of an entry: the text before its first '=' (all of it if none).
 std::string_view eintragsname(std::string_view eintrag);
 
-// Whether a web server sets a variable of that name for a CGI program: the
-// CGI meta-variables, the request's headers (HTTP_*) and what servers add.
+// Whether a web server sets a variable of that name for a CGI program and
+// it cannot change what the program runs, loads or trusts: the CGI
+// meta-variables, the request's headers (HTTP_*) and what servers add.
 bool ist_servervariable(std::string_view name);
+
+// Whether a server may set a variable of that name, yet it chooses what a
+// program runs or where it sends its own requests: PATH (Apache passes its
+// own on), and HTTP_PROXY (a client's Proxy header, which many HTTP
+// libraries take for their proxy; Apache and lighttpd leave it out, nginx
+// passes it).
+bool ist_umlenkvariable(std::string_view name);
 
 // Whether a variable changes how a program is loaded or which files the C
 // library reads: the ones glibc drops for setuid programs.

@@ -259,12 +259,19 @@ TEST(RecordFile, OnlyTheEntriesPartIsReadTheBodyStaysInTheFile)
 
 TEST(ServerVariables, OnlyWhatAWebServerSetsForACgiProgram)
 {
-    for (const char *n : {"SERVER_", "HTTP_", "REMOTE_USER", "PATH", "PATH_INFO", "REDIRECT_STATUS", "SSL_CLIENT_S_DN",
-                          "CONTEXT_PREFIX", "HTTPS", "FCGI_ROLE"})
+    // Of SSL_* only the names that mod_ssl and lighttpd set; PATH and
+    // HTTP_PROXY, which a server may set, choose what runs or where a
+    // program's own requests go.
+    for (const char *n : {"SERVER_", "HTTP_", "REMOTE_USER", "PATH_INFO", "REDIRECT_STATUS", "SSL_CLIENT_S_DN",
+                          "CONTEXT_PREFIX", "HTTPS", "FCGI_ROLE", "SSL_PROTOCOL", "SSL_CIPHER", "SSL_CIPHER_USEKEYSIZE",
+                          "SSL_SESSION_ID", "SSL_SERVER_S_DN_CN", "SSL_VERSION_LIBRARY", "SSL_TLS_SNI",
+                          "SSL_CLIENT_CERT", "SSL_SECURE_RENEG", "HTTP_PROXY_AUTHORIZATION", "SCRIPT_FILENAME"})
         EXPECT_TRUE(ist_servervariable(n)) << n;
     for (const char *n : {"BASH_ENV", "PERL5OPT", "IFS", "LD_PRELOAD", "PATHX", "PATH_", "HTTP", "SERVER", "http_x",
-                          "HTTPS_X", "XHTTP_A", "", "SSL"})
+                          "HTTPS_X", "XHTTP_A", "", "SSL", "PATH", "HTTP_PROXY", "SSL_CERT_FILE", "SSL_CERT_DIR",
+                          "SSL_", "SSL_CIPHERS", "SSLKEYLOGFILE", "SSL_PROTOCOLX"})
         EXPECT_FALSE(ist_servervariable(n)) << n;
+    EXPECT_TRUE(ist_umlenkvariable("PATH") && ist_umlenkvariable("HTTP_PROXY") && !ist_umlenkvariable("HTTP_PROXYX"));
 }
 
 TEST(ShellQuoting, SingleQuotesWithEscapedQuote)
