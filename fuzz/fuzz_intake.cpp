@@ -183,7 +183,10 @@ Expected expect(const std::vector<std::string> &env, const std::string &body, bo
     bool chunked = false;
     std::string query;
     for (const std::string &entry : env) {
-        e.dump += entry + "\n";
+        // The mark (a zero byte) before an entry that a reader would take
+        // for a continuation, the length line or a part of the entry before.
+        bool mark = starts(entry, "\t") || starts(entry, "*") || entry.find('=') == std::string::npos;
+        e.dump += (mark ? std::string(1, '\0') : "") + entry + "\n";
         std::string after = entry.size() > 14 ? entry.substr(15) : "";
         if (starts(entry, "REQUEST_METHOD")) {
             // A refused method ends the request, but its record is whole:

@@ -31,9 +31,24 @@ bool behalten(const Laufwahl &w, std::string_view name)
     return ist_servervariable(name) && !ist_ladervariable(name);
 }
 
+// The record's PATH entry as the program gets it: the search path that
+// Debian's Apache gives its CGI programs, with a note when the record's
+// differs.
+std::string suchpfad(const char *datei, const std::string &e)
+{
+    std::string neu = "PATH=" + std::string(SUCHPFAD);
+    if (e != neu)
+        meldung(
+            "%s: gave the program PATH=%s instead of the record's %s, a search path that the record chooses (--keep "
+            "PATH keeps it)",
+            datei, SUCHPFAD, sichtbar(e).c_str());
+    return neu;
+}
+
 // The program's environment.  A record is data from the network (and an
 // older one can hold forged entries): a name that no web server sets, such
-// as BASH_ENV or PERL5OPT, would make the program run what a client wrote.
+// as BASH_ENV or PERL5OPT, would make the program run what a client wrote,
+// and so would a search path of the record's.
 std::vector<std::string> umgebung(const Laufwahl &w, const char *datei, const Aufzeichnung &a)
 {
     std::vector<std::string> env;
@@ -41,6 +56,13 @@ std::vector<std::string> umgebung(const Laufwahl &w, const char *datei, const Au
         std::string_view name = eintragsname(e);
         if (behalten(w, name)) {
             env.push_back(std::move(e));
+        } else if (name == "PATH") {
+            env.push_back(suchpfad(datei, e));
+        } else if (ist_umlenkvariable(name)) {
+            std::string n = sichtbar(name);
+            meldung("%s: left out %s, which a client's header sets and which HTTP libraries take for their proxy "
+                    "(--keep %s keeps it)",
+                    datei, n.c_str(), n.c_str());
         } else if (ist_ladervariable(name)) {
             meldung("%s: left out %s, which changes how a program is loaded (--keep-loader-variables keeps it)",
                     dateiname(datei).c_str(), sichtbar(name).c_str());

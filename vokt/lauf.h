@@ -11,6 +11,10 @@
 #include <string_view>
 #include <vector>
 
+// The search path that the program gets instead of the record's PATH:
+// the one that Debian's Apache gives its CGI programs.
+constexpr const char *SUCHPFAD = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
+
 // What passed through from the program, when the caller asks for it: its
 // standard output and standard error go through pipes to ours, counted,
 // and the start of the output is kept.

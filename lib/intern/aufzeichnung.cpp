@@ -13,6 +13,13 @@ namespace vokt::intern {
 
 void eintrag_schreiben(const char *eintrag, Senke senke, void *kontext)
 {
+    // The mark goes before an entry whose first line the reader would take
+    // for a continuation or the length line, and before one without '=',
+    // which the older rule would join to the entry before it.  An ordinary
+    // entry costs a look at its first byte and at its name.
+    static const char marke = '\0';
+    if (*eintrag == '\t' || *eintrag == '*' || std::strchr(eintrag, '=') == nullptr)
+        senke(kontext, &marke, 1);
     for (const char *lf; (lf = std::strchr(eintrag, '\n')) != nullptr; eintrag = lf + 1) {
         senke(kontext, eintrag, static_cast<std::size_t>(lf - eintrag));
         senke(kontext, "\n\t", 2);
@@ -99,16 +106,27 @@ bool ist_servervariable(std::string_view name)
     // lighttpd add: the URI, scheme and document root of the request,
     // mod_rewrite's SCRIPT_URI and SCRIPT_URL, the CONTEXT_* of an alias,
     // REDIRECT_* of an internal redirect (REDIRECT_STATUS, which PHP wants),
-    // HTTPS and mod_ssl's SSL_*, mod_unique_id's UNIQUE_ID, FCGI_ROLE of a
-    // FastCGI bridge; and the server's own PATH, which Apache passes on.
-    static const char *const namen[] = {"GATEWAY_INTERFACE", "REQUEST_METHOD",  "QUERY_STRING",
-                                        "PATH_INFO",         "PATH_TRANSLATED", "SCRIPT_NAME",
-                                        "AUTH_TYPE",         "CONTENT_TYPE",    "CONTENT_LENGTH",
-                                        "REQUEST_URI",       "REQUEST_SCHEME",  "SCRIPT_FILENAME",
-                                        "SCRIPT_URI",        "SCRIPT_URL",      "DOCUMENT_ROOT",
-                                        "DOCUMENT_URI",      "DOCUMENT_NAME",   "HTTPS",
-                                        "UNIQUE_ID",         "FCGI_ROLE",       "PATH"};
-    static const char *const praefixe[] = {"SERVER_", "REMOTE_", "HTTP_", "CONTEXT_", "REDIRECT_", "SSL_"};
+    // HTTPS and the SSL_* of mod_ssl and lighttpd's mod_openssl (by their
+    // names: SSL_CERT_FILE and SSL_CERT_DIR are the TLS library's own, and
+    // choose what a program trusts), mod_unique_id's UNIQUE_ID, FCGI_ROLE of
+    // a FastCGI bridge.  Not PATH, which Apache passes on (it chooses what
+    // the program runs), nor HTTP_PROXY (see ist_umlenkvariable).
+    // SCRIPT_FILENAME and PATH_TRANSLATED pass: every server sets them, and
+    // an interpreter such as php-cgi runs the file they name, as it does
+    // under the server.
+    static const char *const namen[] = {
+        "GATEWAY_INTERFACE",   "REQUEST_METHOD", "QUERY_STRING",     "PATH_INFO",
+        "PATH_TRANSLATED",     "SCRIPT_NAME",    "AUTH_TYPE",        "CONTENT_TYPE",
+        "CONTENT_LENGTH",      "REQUEST_URI",    "REQUEST_SCHEME",   "SCRIPT_FILENAME",
+        "SCRIPT_URI",          "SCRIPT_URL",     "DOCUMENT_ROOT",    "DOCUMENT_URI",
+        "DOCUMENT_NAME",       "HTTPS",          "UNIQUE_ID",        "FCGI_ROLE",
+        "SSL_PROTOCOL",        "SSL_CIPHER",     "SSL_TLS_SNI",      "SSL_SECURE_RENEG",
+        "SSL_COMPRESS_METHOD", "SSL_SRP_USER",   "SSL_SRP_USERINFO", "SSL_HANDSHAKE_RTT"};
+    static const char *const praefixe[] = {"SERVER_",     "REMOTE_",      "HTTP_",           "CONTEXT_",
+                                           "REDIRECT_",   "SSL_CLIENT_",  "SSL_SERVER_",     "SSL_SESSION_",
+                                           "SSL_CIPHER_", "SSL_VERSION_", "SSL_CLIENTHELLO_"};
+    if (ist_umlenkvariable(name))
+        return false;
     for (const char *p : praefixe)
         if (name.starts_with(p))
             return true;
@@ -116,6 +134,11 @@ bool ist_servervariable(std::string_view name)
         if (name == n)
             return true;
     return false;
+}
+
+bool ist_umlenkvariable(std::string_view name)
+{
+    return name == "PATH" || name == "HTTP_PROXY";
 }
 
 bool ist_ladervariable(std::string_view name)
@@ -200,7 +223,8 @@ bool Aufzeichnung::eintraege_lesen(std::size_t zeile)
     std::size_t lf = mit_laenge_ ? alles.find('\n', zeile) : npos;
     inhalt_ab_ = lf == npos ? alles.size() : lf + 1;
     std::string_view kopf = alles.substr(0, mit_laenge_ ? zeile : alles.size());
-    bool neue_form = kopf.starts_with('\t') || kopf.find("\n\t") != npos;
+    bool neue_form = kopf.starts_with('\t') || kopf.find("\n\t") != npos || kopf.starts_with('\0') ||
+                     kopf.find(std::string_view("\n\0", 2)) != npos;
     bool mit_gleich = false;
     for (std::size_t ab = 0; ab < kopf.size();) {
         std::size_t weiter = 0;
@@ -215,8 +239,13 @@ bool Aufzeichnung::eintraege_lesen(std::size_t zeile)
 
 void Aufzeichnung::eintrag(std::string_view zeile, bool neue_form)
 {
-    bool tab = neue_form && zeile.starts_with('\t');
-    bool ohne_gleich = !neue_form && zeile.find('=') == npos;
+    // A marked line (only in a record of the newer form) starts an entry,
+    // whatever follows the mark.
+    bool markiert = zeile.starts_with('\0');
+    if (markiert)
+        zeile.remove_prefix(1);
+    bool tab = !markiert && neue_form && zeile.starts_with('\t');
+    bool ohne_gleich = !markiert && !neue_form && zeile.find('=') == npos;
     bool fortsetzung = (tab || ohne_gleich) && !eintraege_.empty();
     alte_regel_ = alte_regel_ || (fortsetzung && ohne_gleich);
     if (fortsetzung && letzter_abgeschnitten_)

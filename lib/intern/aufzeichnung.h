@@ -16,18 +16,27 @@
 // that line is the body.  A record of a refused method has no such line:
 // all of it is entries.
 //
-// Older writers put a line feed into the record as it is.  A record without
-// any line that starts with a tab is read by their rule: a line with no '='
-// in it (an empty line too) continues the entry before it, and the reader
-// says that it used this rule, because in such a record a value can forge
-// lines ("x\nREMOTE_ADDR=6.6.6.6" reads as two entries).  In a record with a
-// tab line, a line without '=' is an entry of its own.  A record whose
-// entries hold no line feed has no tab line; the older rule reads it
-// alike as long as every entry holds a '='.
+// An entry that starts with a tab or a '*', or holds no '=', is written
+// after a zero byte, the mark: "\tX=1", "*0" and "NOEQUALS" become
+// "\0\tX=1\n", "\0*0\n" and "\0NOEQUALS\n".  No entry can hold a zero byte,
+// so a line that starts with one is always a marked entry: it starts an
+// entry of its own, and the rest of the line is its text.  No web server
+// gives such an entry (a program that starts vokt.cgi with an environment
+// of its own can); every other entry is written as it always was.
 //
-// Nothing in a record is trusted: an entry can hold zero bytes, which no
-// process environment can carry: it is cut at its first zero byte, takes no
-// continuation after that, and the reader says so.
+// Older writers put a line feed into the record as it is, and marked
+// nothing.  A record without any line that starts with a tab or a zero
+// byte is read by their rule: a line with no '=' in it (an empty line too)
+// continues the entry before it, and the reader says that it used this
+// rule, because in such a record a value can forge lines
+// ("x\nREMOTE_ADDR=6.6.6.6" reads as two entries).  In a record with such a
+// line, a line without '=' is an entry of its own.  A record that this
+// writer wrote without a tab or a mark has only entries of one line with a
+// '=' in them, which both rules read alike.
+//
+// Nothing in a record is trusted: an entry can hold zero bytes (after its
+// mark), which no process environment can carry: it is cut at its first
+// zero byte, takes no continuation after that, and the reader says so.
 #ifndef VOKT_AUFZEICHNUNG_H
 #define VOKT_AUFZEICHNUNG_H
 
@@ -45,8 +54,8 @@ namespace vokt::intern {
 // Where the writer's bytes go: n bytes at daten, for kontext.
 using Senke = void (*)(void *kontext, const char *daten, std::size_t n);
 
-// One entry as the record holds it: its text, every line feed in it
-// followed by a tab, then a line feed.
+// One entry as the record holds it: the mark when it needs one, its text,
+// every line feed in it followed by a tab, then a line feed.
 void eintrag_schreiben(const char *eintrag, Senke senke, void *kontext);
 // The length line: '*', the number in decimal, a line feed.  The body's
 // raw bytes follow it, written as they are.
@@ -125,9 +134,17 @@ private:
 // The name of an entry: the text before its first '=' (all of it if none).
 std::string_view eintragsname(std::string_view eintrag);
 
-// Whether a web server sets a variable of that name for a CGI program: the
-// CGI meta-variables, the request's headers (HTTP_*) and what servers add.
+// Whether a web server sets a variable of that name for a CGI program and
+// it cannot change what the program runs, loads or trusts: the CGI
+// meta-variables, the request's headers (HTTP_*) and what servers add.
 bool ist_servervariable(std::string_view name);
+
+// Whether a server may set a variable of that name, yet it chooses what a
+// program runs or where it sends its own requests: PATH (Apache passes its
+// own on), and HTTP_PROXY (a client's Proxy header, which many HTTP
+// libraries take for their proxy; Apache and lighttpd leave it out, nginx
+// passes it).
+bool ist_umlenkvariable(std::string_view name);
 
 // Whether a variable changes how a program is loaded or which files the C
 // library reads: the ones glibc drops for setuid programs.

@@ -53,10 +53,12 @@ keep() { cp "$DUMP" "$W/$1.rec" && chmod 644 "$W/$1.rec"; }
 # line feed and a tab, and a line feed; the record's own length line; the
 # body): the result must be the record, byte for byte.  So every entry the
 # server gave vokt.cgi, in its order, and every body byte reached the
-# replayed program, and nothing else.
+# replayed program, and nothing else.  The server's own PATH (Apache passes
+# the one it was started with) only with --keep PATH: without it the program
+# gets a fixed one.
 replays_exactly() {
     local rec=$W/$1.rec len
-    "$replay" "$rec" "$W/show.sh" "$W/$1.env" "$W/$1.body" 2>"$W/$1.err" || return 1
+    "$replay" --keep PATH "$rec" "$W/show.sh" "$W/$1.env" "$W/$1.body" 2>"$W/$1.err" || return 1
     len=$(grep -a -m1 '^\*-\{0,1\}[0-9][0-9]*$' "$rec")
     {
         sed -z 's/\n/\n\t/g' "$W/$1.env" | tr '\0' '\n'
@@ -103,7 +105,8 @@ check "POST: the replay has nothing to note" no_notes post
 # Into vokt.cgi itself, as nobody in the sandbox: the same page, and the
 # same record again.
 replay_into_vokt() {
-    in_sandbox "$SANDBOX/bin/vokt-replay" "$W/post.rec" "$SANDBOX/cgi-bin/vokt.cgi" >"$W/post.replayed" || return 1
+    in_sandbox "$SANDBOX/bin/vokt-replay" --keep PATH "$W/post.rec" "$SANDBOX/cgi-bin/vokt.cgi" >"$W/post.replayed" ||
+        return 1
     { printf 'Content-type: text/html\n\n'; cat "$W/post.page"; } | cmp -s - "$W/post.replayed"
 }
 check "POST into vokt.cgi: the original page" replay_into_vokt

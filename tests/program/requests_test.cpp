@@ -26,6 +26,8 @@
 
 namespace {
 
+using namespace std::string_literals;
+
 bool wrapped()
 {
     return std::getenv("VOKT_WRAPPER") != nullptr;
@@ -216,13 +218,19 @@ std::vector<Case> cases()
         t.push_back({.name = "NoArgumentsNotEvenArgv0", .request = r, .page = VARS, .record = "*0\n"});
     }
     // The request variables without a value.
+    // The dump marks each with a zero byte, so that a reader never joins it
+    // to the entry before it.
     t.push_back({.name = "RequestVariablesWithoutValue", .request = post("x=1", "0", {"QUERY_STRING", "CONTENT_LENGTH"}),
-                 .page = length_line("0") + "<PRE></PRE>\n" + VARS, .record = "*0\n"});
-    // Environment entries without '=' are listed and dumped as they are.
+                 .page = length_line("0") + "<PRE></PRE>\n" + VARS, .record = "*0\n",
+                 .entries = "REQUEST_METHOD=POST\nCONTENT_LENGTH=0\n\0QUERY_STRING\n\0CONTENT_LENGTH\n"s});
+    // Environment entries without '=' are listed as they are, and dumped
+    // after the mark; so are entries that start with a tab or a '*'.
     {
         Request r;
-        r.env = {"NOEQUALS", "", "=", "CONTENT_LENGTH", "QUERY_STRING", "REQUEST_METHOD=GET", "X=1"};
-        t.push_back({.name = "EnvironmentEntriesWithoutEquals", .request = r, .page = VARS, .record = "*0\n"});
+        r.env = {"NOEQUALS", "", "=", "CONTENT_LENGTH", "QUERY_STRING", "REQUEST_METHOD=GET", "X=1", "\tY=2", "*0"};
+        t.push_back({.name = "EnvironmentEntriesWithoutEquals", .request = r, .page = VARS, .record = "*0\n",
+                     .entries = "\0NOEQUALS\n\0\n=\n\0CONTENT_LENGTH\n\0QUERY_STRING\nREQUEST_METHOD=GET\nX=1\n"
+                                "\0\tY=2\n\0*0\n"s});
     }
     {
         Request r = get("a=1%26lt%3D2&%3Cb%3E=%22");
@@ -251,7 +259,10 @@ std::vector<Case> cases()
         r.body = "b=2";
         t.push_back({.name = "RefusedMethod" + name, .request = r, .listed = std::vector<std::string>{"A=1", method},
                      .page = refused_method(method.size() > 15 ? method.substr(15) : ""), .status = 1,
-                     .record = "*3\nb=2", .exact_env = method == "REQUEST_METHOD"});
+                     .record = "*3\nb=2",
+                     .entries = "A=1\n" + std::string(method == "REQUEST_METHOD" ? "\0"s : "") + method +
+                                "\nQUERY_STRING=a=1\nCONTENT_LENGTH=3\n",
+                     .exact_env = method == "REQUEST_METHOD"});
     }
     {
         Request r;

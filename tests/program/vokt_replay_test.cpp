@@ -141,7 +141,8 @@ TEST_F(Replay, OnlyWhatAWebServerSetsReachesTheProgramUnlessKept)
                              "HTTP_X=1",             "PERL5OPT=-d",        "PERL5DB=BEGIN{}",
                              "PYTHONSTARTUP=/p",     "NODE_OPTIONS=-r /n", "LD_PRELOAD=",
                              "REQUEST_METHOD=GET",   "GCONV_PATH=/x",      "MALLOC_CHECK_=3",
-                             "GLIBC_TUNABLES=x",     "LD_LIBRARY_PATH=/n", "PATH=/usr/bin:/bin"};
+                             "GLIBC_TUNABLES=x",     "LD_LIBRARY_PATH=/n",
+                             "PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"};
     std::string inhalt;
     for (const std::string &e : eintraege)
         inhalt += e + "\n";
@@ -173,6 +174,65 @@ TEST_F(Replay, OnlyWhatAWebServerSetsReachesTheProgramUnlessKept)
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), weggelassen) << r.err;
         EXPECT_EQ(r.status, 0);
     }
+}
+
+TEST_F(Replay, ASearchPathProxyOrTrustStoreOfTheRecordIsNeverTheProgramsUnlessKept)
+{
+    // A record with PATH=. (an older record's forged line, or made by hand)
+    // and a ./cat in the folder the replay runs in; the TLS library's own
+    // SSL_* and a client's Proxy header beside mod_ssl's SSL_*.
+    std::string gelaufen = dir_ + "/gelaufen";
+    std::string cat = datei("cat", "#!/bin/sh\n/usr/bin/touch " + gelaufen + "\n");
+    chmod(cat.c_str(), 0755);
+    const std::string fest = "PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
+    std::string rec = datei("rec", "REQUEST_METHOD=POST\nPATH=.\nSSL_CERT_FILE=/x/ca.pem\nSSL_CERT_DIR=/x\n"
+                                   "SSL_PROTOCOL=TLSv1.3\nSSL_CLIENT_S_DN=CN=a\nHTTP_PROXY=http://6.6.6.6:1\n*2\nab");
+    const std::string ueber_pfad = rec + ": gave the program " + fest + " instead of the record's PATH=., a search path";
+    struct Fall {
+        Liste optionen;
+        std::string umgebung;
+        std::size_t hinweise;
+        bool cat_der_aufzeichnung;
+    };
+    const Fall faelle[] = {
+        {{}, "REQUEST_METHOD=POST\0"s + fest + "\0SSL_PROTOCOL=TLSv1.3\0SSL_CLIENT_S_DN=CN=a\0"s, 4, false},
+        {{"--keep", "SSL_CERT_FILE", "--keep", "HTTP_PROXY"},
+         "REQUEST_METHOD=POST\0"s + fest +
+             "\0SSL_CERT_FILE=/x/ca.pem\0SSL_PROTOCOL=TLSv1.3\0SSL_CLIENT_S_DN=CN=a\0HTTP_PROXY=http://6.6.6.6:1\0"s,
+         2, false},
+        {{"--keep", "PATH"}, "", 3, true},
+        {{"--keep-all"}, "", 0, true},
+    };
+    for (const Fall &f : faelle) {
+        unlink(gelaufen.c_str());
+        Ergebnis r = starte(mit(mit(mit({REPLAY}, f.optionen), {rec}), ZEIGE));
+        struct stat st {};
+        EXPECT_EQ(stat(gelaufen.c_str(), &st) == 0, f.cat_der_aufzeichnung) << f.optionen.size() << r.err;
+        if (!f.cat_der_aufzeichnung) {
+            EXPECT_EQ(r.out, f.umgebung + "|ab") << f.optionen.size();
+        }
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), f.hinweise) << r.err;
+        bool ersetzt = f.optionen.empty() || f.optionen[1] != "PATH";
+        EXPECT_EQ(r.err.find(ueber_pfad) != std::string::npos, ersetzt && f.hinweise > 0) << r.err;
+        EXPECT_EQ(r.err.find("left out HTTP_PROXY, which a client's header sets") != std::string::npos,
+                  f.optionen.empty() || f.optionen[1] == "PATH")
+            << r.err;
+    }
+    // vokt replay runs the program the same way.
+    unlink(gelaufen.c_str());
+    Ergebnis v = starte(mit({VOKT, "replay", rec, "--"}, ZEIGE));
+    struct stat st {};
+    EXPECT_NE(stat(gelaufen.c_str(), &st), 0) << v.err;
+    EXPECT_TRUE(v.out.starts_with(faelle[0].umgebung + "|ab")) << v.out;
+    EXPECT_NE(v.err.find(ueber_pfad), std::string::npos) << v.err;
+    // The fixed path is no news when the record has it, and none is added
+    // when the record has no PATH (lighttpd and nginx set none).
+    rec = datei("rec2", fest + "\nREQUEST_METHOD=GET\n*0\n");
+    Ergebnis r = starte(mit({REPLAY, rec}, ZEIGE));
+    EXPECT_EQ(r.out, fest + "\0REQUEST_METHOD=GET\0|"s);
+    EXPECT_EQ(r.err, "");
+    rec = datei("rec3", "REQUEST_METHOD=GET\n*0\n");
+    EXPECT_EQ(starte(mit({REPLAY, rec}, ZEIGE)).out, "REQUEST_METHOD=GET\0|"s);
 }
 
 TEST_F(Replay, AForgedBashEnvRunsNothing)

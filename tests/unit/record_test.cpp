@@ -86,6 +86,15 @@ TEST_F(Record, WhatTheWriterWritesTheReaderReadsBack)
         {{"REQUEST_METHOD=POST", "HTTP_X=\n*3\n"}, 100, "nur 40 Bytes sind angekommen, der Rest fehlt"},
         {{"REQUEST_METHOD=POST", "HTTP_TRANSFER_ENCODING=chunked"}, 0, "\n*5\nkein Eintrag\n"},
         {{"REQUEST_METHOD=PUT", "CONTENT_LENGTH=-5"}, -5, ""},
+        // Entries that no server gives, which a program that starts vokt.cgi
+        // can: one that starts with a tab (read as a continuation), one that
+        // is a length line (the entries after it became the body), ones
+        // without '=' in a record without line feeds (joined by the older
+        // rule), and their mixtures.
+        {{"REQUEST_METHOD=GET", "A=1", "\tB=2", "C=3"}, 0, ""},
+        {{"REQUEST_METHOD=POST", "*0", "HTTP_X=1", "*-5", "*", "*12x"}, 3, "a=1"},
+        {{"REQUEST_METHOD=GET", "NOEQUALS", "", "A=1", "CONTENT_LENGTH"}, 0, ""},
+        {{"A=1", "*0\nB=1", "\t", "\t\n\t", "\n", "", "X\nY=1", "\tZ"}, 2, "ab"},
     };
     for (const Satz &s : faelle) {
         SCOPED_TRACE(s.eintraege.back());
@@ -115,6 +124,14 @@ TEST_F(Record, WhatTheWriterWritesTheReaderReadsBack)
 TEST_F(Record, OnlyALineFeedInAnEntryChangesItsBytes)
 {
     EXPECT_EQ(schreibe({{"A=1", "B=x\ny", "C=\n"}, 3, "a=1"}), "A=1\nB=x\n\ty\nC=\n\t\n*3\na=1");
+}
+
+// An entry that starts with a tab or a '*', or holds no '=', is written
+// after a zero byte, which no entry can hold.
+TEST_F(Record, EntriesTheReaderWouldTakeForSomethingElseAreMarked)
+{
+    EXPECT_EQ(schreibe({{"A=1", "\tB=2", "*0", "NOEQUALS", "", "*x=\n*1", "B=*0\t"}, 0, ""}),
+              "A=1\n\0\tB=2\n\0*0\n\0NOEQUALS\n\0\n\0*x=\n\t*1\nB=*0\t\n*0\n"s);
 }
 
 } // namespace

@@ -88,6 +88,22 @@ TEST(RecordReader, TabLinesContinueAnEntryAndNoValueForgesALine)
     EXPECT_EQ(a.eintraege(), (Liste{"\tX=1", "A=2\n3"}));
 }
 
+TEST(RecordReader, AMarkedLineIsAnEntryOfItsOwn)
+{
+    // After the mark (a zero byte) a tab, a length line or no '=' at all;
+    // a mark makes the whole record one of the newer form.
+    Aufzeichnung a;
+    ASSERT_TRUE(a.zerlegen("A=1\n\0\tB=2\n\t3\n\0*0\n\0NOEQ\nweiter\n\0\n*2\nab"s));
+    EXPECT_EQ(a.eintraege(), (Liste{"A=1", "\tB=2\n3", "*0", "NOEQ", "weiter", ""}));
+    EXPECT_EQ(inhalt(a), "ab");
+    EXPECT_FALSE(a.alte_regel());
+    EXPECT_EQ(a.mit_nullbyte(), 0U);
+    // A zero byte after the mark still cuts the entry, with the note.
+    ASSERT_TRUE(a.zerlegen("\0A=x\0y\n\tz\nB=1\n*0\n"s));
+    EXPECT_EQ(a.eintraege(), (Liste{"A=x", "B=1"}));
+    EXPECT_EQ(a.mit_nullbyte(), 1U);
+}
+
 TEST(RecordReader, OnlyTheFirstStrictLengthLineEndsTheEntries)
 {
     Aufzeichnung a;
@@ -243,12 +259,19 @@ TEST(RecordFile, OnlyTheEntriesPartIsReadTheBodyStaysInTheFile)
 
 TEST(ServerVariables, OnlyWhatAWebServerSetsForACgiProgram)
 {
-    for (const char *n : {"SERVER_", "HTTP_", "REMOTE_USER", "PATH", "PATH_INFO", "REDIRECT_STATUS", "SSL_CLIENT_S_DN",
-                          "CONTEXT_PREFIX", "HTTPS", "FCGI_ROLE"})
+    // Of SSL_* only the names that mod_ssl and lighttpd set; PATH and
+    // HTTP_PROXY, which a server may set, choose what runs or where a
+    // program's own requests go.
+    for (const char *n : {"SERVER_", "HTTP_", "REMOTE_USER", "PATH_INFO", "REDIRECT_STATUS", "SSL_CLIENT_S_DN",
+                          "CONTEXT_PREFIX", "HTTPS", "FCGI_ROLE", "SSL_PROTOCOL", "SSL_CIPHER", "SSL_CIPHER_USEKEYSIZE",
+                          "SSL_SESSION_ID", "SSL_SERVER_S_DN_CN", "SSL_VERSION_LIBRARY", "SSL_TLS_SNI",
+                          "SSL_CLIENT_CERT", "SSL_SECURE_RENEG", "HTTP_PROXY_AUTHORIZATION", "SCRIPT_FILENAME"})
         EXPECT_TRUE(ist_servervariable(n)) << n;
     for (const char *n : {"BASH_ENV", "PERL5OPT", "IFS", "LD_PRELOAD", "PATHX", "PATH_", "HTTP", "SERVER", "http_x",
-                          "HTTPS_X", "XHTTP_A", "", "SSL"})
+                          "HTTPS_X", "XHTTP_A", "", "SSL", "PATH", "HTTP_PROXY", "SSL_CERT_FILE", "SSL_CERT_DIR",
+                          "SSL_", "SSL_CIPHERS", "SSLKEYLOGFILE", "SSL_PROTOCOLX"})
         EXPECT_FALSE(ist_servervariable(n)) << n;
+    EXPECT_TRUE(ist_umlenkvariable("PATH") && ist_umlenkvariable("HTTP_PROXY") && !ist_umlenkvariable("HTTP_PROXYX"));
 }
 
 TEST(ShellQuoting, SingleQuotesWithEscapedQuote)
