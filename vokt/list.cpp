@@ -10,6 +10,7 @@
 #include "befehle.h"
 #include "intern/dumpdatei.h"
 #include "intern/nutzerdb.h"
+#include "intern/verlauf.h"
 #include "meldung.h"
 #include "verlaufsliste.h"
 
@@ -19,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -69,6 +71,8 @@ bool zeile_lesen(const std::string &pfad, const std::string &datei, std::vector<
     if (fd < 0)
         return false;
     zeilen.push_back(listenzeile(a, aufzeichnungszeit(pfad.c_str(), fd), datei));
+    struct stat st {};
+    zeilen.back().angeheftet = fstat(fd, &st) == 0 && verlauf_angeheftet(st.st_mode);
     close(fd);
     return true;
 }
@@ -83,7 +87,8 @@ bool ordner_lesen(const std::string &ordner, std::vector<Listenzeile> &zeilen)
     }
     std::vector<std::string> namen;
     while (const dirent *e = readdir(d))
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0 &&
+            std::strcmp(e->d_name, VERLAUF_STAND) != 0) // vokt.cgi's count of what came since it pruned
             namen.emplace_back(e->d_name);
     closedir(d);
     std::sort(namen.begin(), namen.end());
@@ -94,6 +99,29 @@ bool ordner_lesen(const std::string &ordner, std::vector<Listenzeile> &zeilen)
             meldung("list: skipped %s", sichtbar(n).c_str());
     }
     return true;
+}
+
+// What vokt.cgi makes of the folder's keep file, when it is not used as
+// it stands.
+void einstellung_melden(const std::string &ordner)
+{
+    int fd = open(ordner.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    Verlaufsgrenzen g;
+    Einstellung e = verlauf_grenzen(fd, g);
+    close(fd);
+    std::string keep = sichtbar(ordner + "/" + VERLAUF_ZAHLDATEI);
+    if (e == Einstellung::GEKAPPT)
+        meldung("list: %s names more than %d records; vokt.cgi keeps %d", keep.c_str(), VERLAUF_HOECHSTENS,
+                VERLAUF_HOECHSTENS);
+    else if (e == Einstellung::UNLESBAR)
+        meldung("list: %s cannot be read (a link, a FIFO, no regular file, or over 127 bytes); vokt.cgi prunes "
+                "nothing until it is mended",
+                keep.c_str());
+    else if (e == Einstellung::UNGUELTIG)
+        meldung("list: %s names no limit (such as 1000, 7d, 500M); vokt.cgi prunes nothing until it is mended",
+                keep.c_str());
 }
 
 bool ist_ordner(const std::string &pfad)
@@ -125,6 +153,8 @@ int befehl_list(int argc, char **argv)
     bool ok = ordner.empty() ? zeile_lesen(pfad, pfad, zeilen) : ordner_lesen(ordner, zeilen);
     if (!ok)
         return FEHLER;
+    if (!ordner.empty())
+        einstellung_melden(ordner);
     std::string text = tabelle(zeilen);
     std::fwrite(text.data(), 1, text.size(), stdout);
     if (zeilen.empty())

@@ -121,6 +121,7 @@ Satz *lesen(int verzeichnis, std::size_t *anzahl)
             close(fd);
         return nullptr;
     }
+    rewinddir(d); // the copy shares its position with the caller's descriptor
     Satz *saetze = nullptr;
     std::size_t platz = 0;
     while (const dirent *e = readdir(d)) {
