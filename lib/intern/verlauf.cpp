@@ -197,13 +197,14 @@ time_t verlauf_kuerzen(int verzeichnis, const Verlaufsgrenzen &g)
 
 namespace {
 
-// The part that a record of n bytes adds to the count: one sixteenth of
-// the threshold per sixteenth of the count limit, and as much per
-// sixteenth of the size limit.
+// The part that a record of n bytes adds to the count: a sixteenth of the
+// count limit in records reaches the threshold, and so does a sixteenth
+// of the size limit in bytes (at most the threshold for one record).
 off_t anteil(const Verlaufsgrenzen &g, unsigned long long n)
 {
     constexpr unsigned long long STUFEN = 16;
-    unsigned long long stufe = g.anzahl / STUFEN > 0 ? g.anzahl / STUFEN : 1;
+    auto anzahl = static_cast<unsigned long long>(g.anzahl > 0 ? g.anzahl : 1);
+    unsigned long long stufe = anzahl / STUFEN > 0 ? anzahl / STUFEN : 1;
     unsigned long long schwelle = VERLAUF_SCHWELLE;
     unsigned long long teil = (schwelle + stufe - 1) / stufe;
     if (g.umfang > 0)
