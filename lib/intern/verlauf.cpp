@@ -37,11 +37,12 @@ constexpr std::size_t ZEITLAENGE = 23;
 // A time as the names write it, for comparing with them.
 void zeittext(char *text, std::size_t size, const timespec &t)
 {
-    tm zeit{};
-    gmtime_r(&t.tv_sec, &zeit);
-    char sekunde[32];
-    std::strftime(sekunde, sizeof sekunde, "%Y%m%dT%H%M%S", &zeit);
-    std::snprintf(text, size, "%s.%06ldZ", sekunde, t.tv_nsec / 1000);
+    // Digits of gmtime_r's fields, not strftime, which would read the
+    // local time zone's file on every request.
+    tm z{};
+    gmtime_r(&t.tv_sec, &z);
+    std::snprintf(text, size, "%04d%02d%02dT%02d%02d%02d.%06ldZ", z.tm_year + 1900, z.tm_mon + 1, z.tm_mday, z.tm_hour,
+                  z.tm_min, z.tm_sec, t.tv_nsec / 1000);
 }
 
 } // namespace
