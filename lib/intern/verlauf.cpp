@@ -37,12 +37,30 @@ constexpr std::size_t ZEITLAENGE = 23;
 // A time as the names write it, for comparing with them.
 void zeittext(char *text, std::size_t size, const timespec &t)
 {
-    // Digits of gmtime_r's fields, not strftime, which would read the
-    // local time zone's file on every request.
-    tm z{};
-    gmtime_r(&t.tv_sec, &z);
-    std::snprintf(text, size, "%04d%02d%02dT%02d%02d%02d.%06ldZ", z.tm_year + 1900, z.tm_mon + 1, z.tm_mday, z.tm_hour,
-                  z.tm_min, z.tm_sec, t.tv_nsec / 1000);
+    // The civil date of the day count (H. Hinnant's days_from_civil turned
+    // round), not gmtime_r or strftime: glibc reads the local time zone's
+    // file for them, on every request.
+    long long tage = t.tv_sec / 86400;
+    long long sek = t.tv_sec % 86400;
+    if (sek < 0) {
+        sek += 86400;
+        --tage;
+    }
+    long long z = tage + 719468;
+    long long aera = (z >= 0 ? z : z - 146096) / 146097;
+    long long doe = z - aera * 146097;
+    long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    long long mp = (5 * doy + 2) / 153;
+    long long tag = doy - (153 * mp + 2) / 5 + 1;
+    long long monat = mp < 10 ? mp + 3 : mp - 9;
+    long long jahr = yoe + aera * 400 + (monat <= 2 ? 1 : 0);
+    char puffer[128];
+    std::snprintf(puffer, sizeof puffer, "%04lld%02lld%02lldT%02lld%02lld%02lld.%06ldZ", jahr, monat, tag, sek / 3600,
+                  sek / 60 % 60, sek % 60, t.tv_nsec / 1000);
+    std::size_t n = std::min(std::strlen(puffer), size - 1);
+    std::memcpy(text, puffer, n);
+    text[n] = '\0';
 }
 
 } // namespace
