@@ -5,7 +5,7 @@
 #   case label median_us q1_us q3_us median_maxrss_kib max_maxrss_kib minflt
 # or, for the web server, "rps label median q1 q3", or, for the work
 # floor's byte comparison, "cmp case label same|DIFFERENT".
-# VOKT_BENCH_ONLY=req|body|form|web|work runs one section only.
+# VOKT_BENCH_ONLY=req|hist|body|form|web|work runs one section only.
 set -euo pipefail
 root=$1 out=$2 quick=$3
 res=$out/results.txt
@@ -105,6 +105,32 @@ progs=("floor=$floor" "static=$vokt" "dynamic=$dyn")
 measure req:get 2000 /tmp/in/env.get /tmp/in/empty "${progs[@]}"
 measure req:post1k 2000 /tmp/in/env.post1k /tmp/in/post1k "${progs[@]}"
 measure req:env100 2000 /tmp/in/env.env100 /tmp/in/empty "${progs[@]}"
+fi
+
+if section hist; then
+echo "per request with a history" >&2
+# fill DIR KEEP: a history folder of nobody's with the setting KEEP and as
+# many records (of the small GET, named in the past, so they go first).
+fill() {
+  local dir=$1 keep=$2 i
+  as_nobody mkdir -m 700 "$dir"
+  as_nobody bash -c 'echo "$2" >"$1/keep"; rec=$(cat /tmp/cgidump65534)
+    for ((i = 0; i < $2; i++)); do printf "%s" "$rec" >"$1/$(printf "20260101T%06d.000000Z-1" "$i")"; done' _ "$dir" "$keep"
+}
+as_nobody "$runner" exec /tmp/in/env.get "$vokt" </dev/null >/dev/null
+fill /tmp/h100 100
+fill /tmp/h10000 10000
+hprogs=("floor=$floor" "none=$vokt" "keep100@/tmp/h100:/tmp/cgidump65534.d=$vokt"
+        "keep10000@/tmp/h10000:/tmp/cgidump65534.d=$vokt")
+if [ -n "${VOKT_BENCH_BEFORE:-}" ]; then
+  fill /tmp/hb 10000
+  hprogs+=("before=$VOKT_BENCH_BEFORE" "before10000@/tmp/hb:/tmp/cgidump65534.d=$VOKT_BENCH_BEFORE")
+fi
+measure hist:get 2000 /tmp/in/env.get /tmp/in/empty "${hprogs[@]}"
+for d in /tmp/h100 /tmp/h10000 /tmp/hb; do
+  [ -d "$d" ] && echo "hist:records $d $(find "$d" -name '2*' | wc -l)" >>"$res"
+done
+rm -rf /tmp/h100 /tmp/h10000 /tmp/hb
 fi
 
 if section body; then

@@ -7,7 +7,11 @@
  *       prints one line per command:
  *         label median_us q1_us q3_us median_maxrss_kib max_maxrss_kib minflt
  *       Wall time is fork to reaped child; peak memory is the child's
- *       ru_maxrss from wait4, minflt its minor page faults (median).
+ *       ru_maxrss from wait4, minflt its minor page faults (median); then
+ *       the mean wall time.  A label "name@FROM:TO" renames the folder
+ *       FROM to TO before each run of its command and back after it (not
+ *       timed): commands that find different folders at one path (a
+ *       history of their own at the dump's .d) alternate in one run.
  *   runner body SIZE SHAPE FILE
  *       SIZE bytes of urlencoded form data: SHAPE "pairs" (name=value&...,
  *       with escapes) or "field" (one field whose value is a long escaped
@@ -92,6 +96,7 @@ static char *read_all(const char *path, size_t *len)
 
 struct cmd {
     char *label;
+    char *from, *to; /* renamed before each run and back after, or NULL */
     char *argv[MAXARG + 1];
     double us[MAXREPS];
     long rss[MAXREPS];
@@ -109,6 +114,13 @@ static void parse_cmd(struct cmd *c, char *befehl)
     }
     *eq = '\0';
     c->label = befehl;
+    char *at = strchr(befehl, '@');
+    char *colon = at != NULL ? strchr(at, ':') : NULL;
+    if (at != NULL && colon != NULL) {
+        *at = *colon = '\0';
+        c->from = at + 1;
+        c->to = colon + 1;
+    }
     int n = 0;
     for (char *t = strtok(eq + 1, " "); t != NULL && n < MAXARG; t = strtok(NULL, " "))
         c->argv[n++] = t;
@@ -118,6 +130,8 @@ static void parse_cmd(struct cmd *c, char *befehl)
 static double run_once(struct cmd *c, char **envp, const char *stdinfile, long *maxrss, long *minflt)
 {
     struct timespec t0, t1;
+    if (c->from != NULL && rename(c->from, c->to) != 0)
+        die(c->from);
     clock_gettime(CLOCK_MONOTONIC, &t0);
     pid_t pid = fork();
     if (pid < 0)
@@ -137,6 +151,8 @@ static double run_once(struct cmd *c, char **envp, const char *stdinfile, long *
     if (wait4(pid, &status, 0, &ru) != pid)
         die("wait4");
     clock_gettime(CLOCK_MONOTONIC, &t1);
+    if (c->from != NULL && rename(c->to, c->from) != 0)
+        die(c->to);
     if (!WIFEXITED(status) || WEXITSTATUS(status) == 127) {
         fprintf(stderr, "%s: failed (status %d)\n", c->label, status);
         exit(2);
@@ -190,12 +206,15 @@ static int do_time(int argc, char **argv)
             cmds[i].us[r] = run_once(&cmds[i], envp, argv[4], &cmds[i].rss[r], &cmds[i].flt[r]);
     for (int i = 0; i < nc; ++i) {
         struct cmd *c = &cmds[i];
+        double sum = 0;
+        for (int r = 0; r < reps; ++r)
+            sum += c->us[r];
         qsort(c->us, (size_t)reps, sizeof c->us[0], cmp_double);
         qsort(c->rss, (size_t)reps, sizeof c->rss[0], cmp_long);
         qsort(c->flt, (size_t)reps, sizeof c->flt[0], cmp_long);
-        printf("%s %.1f %.1f %.1f %ld %ld %ld\n", c->label, quantile(c->us, reps, 0.5),
+        printf("%s %.1f %.1f %.1f %ld %ld %ld %.1f\n", c->label, quantile(c->us, reps, 0.5),
                quantile(c->us, reps, 0.25), quantile(c->us, reps, 0.75), c->rss[reps / 2],
-               c->rss[reps - 1], c->flt[reps / 2]);
+               c->rss[reps - 1], c->flt[reps / 2], sum / reps);
     }
     return 0;
 }

@@ -12,5 +12,6 @@ int befehl_har(int argc, char **argv);    // har.cpp
 int befehl_replay(int argc, char **argv); // replay.cpp
 int befehl_curl(int argc, char **argv);   // replay.cpp
 int befehl_body(int argc, char **argv);   // replay.cpp
+int befehl_pin(int argc, char **argv);    // pin.cpp
 
 #endif

@@ -12,6 +12,8 @@
 #include "aufzeichnungsdatei.h"
 #include "aufzeichnungszeit.h"
 #include "befehle.h"
+#include "intern/verlauf.h"
+#include "intern/verlaufsgrenzen.h"
 #include "meldung.h"
 #include "treffer.h"
 #include "verlaufsliste.h"
@@ -19,7 +21,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace vokt::intern;
@@ -60,6 +65,29 @@ bool argumente(int argc, char **argv, const char **filter, const char **ort)
     return true;
 }
 
+// What vokt.cgi makes of the folder's keep file, when it is not used as
+// it stands.
+void einstellung_melden(const std::string &ordner)
+{
+    int fd = open(ordner.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    Verlaufsgrenzen g;
+    Einstellung e = verlauf_grenzen(fd, g);
+    close(fd);
+    std::string keep = dateiname(ordner + "/" + VERLAUF_ZAHLDATEI);
+    if (e == Einstellung::GEKAPPT)
+        meldung("list: %s names more than %d records; vokt.cgi keeps %d", keep.c_str(), VERLAUF_HOECHSTENS,
+                VERLAUF_HOECHSTENS);
+    else if (e == Einstellung::UNLESBAR)
+        meldung("list: %s cannot be read (a link, a FIFO, no regular file, or over 127 bytes); vokt.cgi prunes "
+                "nothing until it is mended",
+                keep.c_str());
+    else if (e == Einstellung::UNGUELTIG)
+        meldung("list: %s names no limit (such as 1000, 7d, 500M); vokt.cgi prunes nothing until it is mended",
+                keep.c_str());
+}
+
 } // namespace
 
 int befehl_list(int argc, char **argv)
@@ -82,8 +110,11 @@ int befehl_list(int argc, char **argv)
     auto besuch = [&](const char *p, const std::string &datei, const Aufzeichnung &a, int fd) {
         Zeitpunkt zeit;
         bool ja = filtertext == nullptr || passt(filter, p, a, fd, &zeit);
-        if (ja)
-            zeilen.push_back(listenzeile(a, filtertext == nullptr ? aufzeichnungszeit(p, fd) : zeit, datei));
+        if (!ja)
+            return;
+        zeilen.push_back(listenzeile(a, filtertext == nullptr ? aufzeichnungszeit(p, fd) : zeit, datei));
+        struct stat st {};
+        zeilen.back().angeheftet = fstat(fd, &st) == 0 && verlauf_angeheftet(st.st_mode);
     };
     if (!durchgehen("list", pfad, besuch, &ordner))
         return FEHLER;
@@ -91,6 +122,8 @@ int befehl_list(int argc, char **argv)
         meldung("list: no record at %s matches the filter", dateiname(pfad).c_str());
         return KEIN_TREFFER;
     }
+    if (!ordner.empty())
+        einstellung_melden(ordner);
     std::string text = tabelle(zeilen);
     std::fwrite(text.data(), 1, text.size(), stdout);
     if (zeilen.empty())

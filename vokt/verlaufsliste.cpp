@@ -57,14 +57,16 @@ std::string tabelle(std::vector<Listenzeile> zeilen)
         for (std::size_t i = 0; i < SPALTEN; ++i)
             breite[i] = std::max(breite[i], f[i].size());
     std::string erg;
-    for (const Felder &f : alle) {
+    for (std::size_t r = 0; r < alle.size(); ++r) {
+        const Felder &f = alle[r];
         std::string zeile;
         for (std::size_t i = 0; i < SPALTEN; ++i) {
             zeile += f[i];
             if (i + 1 < SPALTEN)
                 zeile.append(breite[i] - f[i].size() + 2, ' ');
         }
-        erg += zeile + "\n";
+        // Row r shows zeilen[r - 1], after the heading.
+        erg += zeile + (r > 0 && zeilen[r - 1].angeheftet ? "  pinned\n" : "\n");
     }
     return erg;
 }

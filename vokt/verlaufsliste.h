@@ -13,12 +13,13 @@
 
 struct Listenzeile {
     Zeitpunkt zeit;
-    std::string datei;   // the record's file name, which orders equal times
-    std::string methode; // REQUEST_METHOD
-    std::string ziel;    // the request target (see anfrageziel)
-    std::string typ;     // CONTENT_TYPE
-    std::string laenge;  // the body bytes that arrived; "-" without '*' line
-    std::string ganz;    // whole, short, more (than announced) or none (no '*' line)
+    std::string datei;       // the record's file name, which orders equal times
+    std::string methode;     // REQUEST_METHOD
+    std::string ziel;        // the request target (see anfrageziel)
+    std::string typ;         // CONTENT_TYPE
+    std::string laenge;      // the body bytes that arrived; "-" without '*' line
+    std::string ganz;        // whole, short, more (than announced) or none (no '*' line)
+    bool angeheftet = false; // pinned: never pruned (vokt pin)
 };
 
 // The row of one record (texts as the record holds them).
@@ -26,7 +27,7 @@ Listenzeile listenzeile(const vokt::intern::Aufzeichnung &a, const Zeitpunkt &ze
 
 // The table: a heading and the rows, newest first, columns two blanks
 // apart; every text made safe (see sichtbar), the target cut after 200
-// bytes, the others after 60.
+// bytes, the others after 60; a pinned record's row ends in "  pinned".
 std::string tabelle(std::vector<Listenzeile> zeilen);
 
 // Whether the file at pfad is one of a history folder's own settings

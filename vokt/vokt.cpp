@@ -24,6 +24,7 @@ const Befehl BEFEHLE[] = {
     {"curl", befehl_curl, "curl RECORD [--url BASE] [EDITS]  a curl command that sends it again"},
     {"har", befehl_har, "har RECORD...                 HAR 1.2 on standard output"},
     {"body", befehl_body, "body RECORD                   the raw body"},
+    {"pin", befehl_pin, "pin [--undo] RECORD...        keep records of the history out of pruning"},
 };
 
 int usage(FILE *f, int status)

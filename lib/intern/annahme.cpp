@@ -181,6 +181,27 @@ void klassifiziere(Anfrage &anf, Varmap *erg, char **env, char **e, int options)
     }
 }
 
+// A history setting that is not used as it stands, onto the page and
+// standard error.
+void einstellung_melden(const Dumpdatei &dump)
+{
+    switch (dump.verlaufseinstellung()) {
+    case Einstellung::KEINE:
+    case Einstellung::GUT: break;
+    case Einstellung::GEKAPPT:
+        cgi_error("Datei %s.d/%s nennt mehr als %d Aufzeichnungen, es bleiben %d", dump.pfad(), VERLAUF_ZAHLDATEI,
+                  VERLAUF_HOECHSTENS, VERLAUF_HOECHSTENS);
+        break;
+    case Einstellung::UNLESBAR:
+        cgi_error("Datei %s.d/%s ist nicht lesbar, der Verlauf wird nicht gek\xFCrzt", dump.pfad(), VERLAUF_ZAHLDATEI);
+        break;
+    case Einstellung::UNGUELTIG:
+        cgi_error("Datei %s.d/%s nennt keine Grenze des Verlaufs (wie 1000, 7d, 500M), er wird nicht gek\xFCrzt",
+                  dump.pfad(), VERLAUF_ZAHLDATEI);
+        break;
+    }
+}
+
 // Page head, user line, and the dump file opened; ends the process when
 // nothing at the dump's path can be written.
 void dump_beginnen(Anfrage &anf, char **env)
@@ -209,6 +230,7 @@ void dump_beginnen(Anfrage &anf, char **env)
     }
     if (o == Dumpdatei::BELEGT)
         cgi_error("Datei %s ist gerade belegt, diese Anfrage wird nicht aufgezeichnet", zeige);
+    einstellung_melden(anf.dump);
     std::free(filename);
     std::free(home);
 }

@@ -91,7 +91,10 @@ int frische_datei(const Dumpziel &ziel, int verlauf, const char *eintrag, bool *
     std::snprintf(neu, size, "%s.XXXXXX", ziel.name());
     int d = ziel.ordner();
     int fd = neue_datei(d, neu);
-    *verlinkt = fd >= 0 && verlauf >= 0 && linkat(d, neu, verlauf, eintrag, 0) == 0;
+    // The file is locked before it gets its history name, so that no pass
+    // prunes it while it is written (a file system without flock: no second
+    // name, the history gets a copy).
+    *verlinkt = fd >= 0 && verlauf >= 0 && flock(fd, LOCK_SH) == 0 && linkat(d, neu, verlauf, eintrag, 0) == 0;
     if (fd >= 0 && (fchmod(fd, 0600) != 0 || renameat(d, neu, d, ziel.name()) != 0)) {
         int fehler = errno;
         unlinkat(d, neu, 0);
@@ -261,8 +264,10 @@ Dumpdatei::Oeffnung Dumpdatei::oeffne(const char *pfad)
     if (pfad == nullptr || !ziel_.finden(pfad))
         return VERWEIGERT;
     verlauf_ = verlauf_oeffnen(ziel_.ordner(), ziel_.name());
-    if (verlauf_ >= 0)
+    if (verlauf_ >= 0) {
+        einstellung_ = verlauf_grenzen(verlauf_, grenzen_);
         verlauf_name(eintrag_, sizeof eintrag_);
+    }
     bool verlinkt = false;
     int fd = frische_datei(ziel_, verlauf_, eintrag_, &verlinkt);
     if (fd < 0 && ist_voll(errno)) {
@@ -277,13 +282,12 @@ Dumpdatei::Oeffnung Dumpdatei::oeffne(const char *pfad)
             return o;
     }
     fd_ = fd;
+    eingetragen_ = verlinkt;
     // The history gets a copy, written as the record is, where it cannot
     // have a second name of the same file (another file system, a prepared
     // file that the next request reuses).
     if (verlauf_ >= 0 && !verlinkt)
         kopie_anlegen();
-    if (verlauf_ >= 0)
-        verlauf_kuerzen(verlauf_);
     return OFFEN;
 }
 
@@ -310,6 +314,9 @@ void Dumpdatei::kopie_anlegen()
     kopie_ = openat(verlauf_, eintrag_, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (kopie_ < 0)
         melde_verlauf(errno);
+    // Locked, as the second name of a fresh file is, before anything is
+    // written into it.
+    eingetragen_ = kopie_ >= 0 && flock(kopie_, LOCK_SH) == 0;
 }
 
 void Dumpdatei::melde_verlauf(int fehlernummer)
@@ -340,6 +347,7 @@ void Dumpdatei::kopiere(const char *daten, std::size_t n)
             int fehler = w < 0 ? errno : ENOSPC;
             close(kopie_);
             kopie_ = -1;
+            eingetragen_ = false;
             unlinkat(verlauf_, eintrag_, 0);
             melde_verlauf(fehler);
             return;
@@ -360,6 +368,7 @@ void Dumpdatei::melde_fehler(int fehlernummer)
 
 void Dumpdatei::schreibe(const char *daten, std::size_t n)
 {
+    geschrieben_ += n;
     kopiere(daten, n);
     while (n > 0 && !fehler_) {
         ssize_t w = write(fd_, daten, n);
@@ -420,10 +429,30 @@ void Dumpdatei::roh(const char *daten, std::size_t n)
     schreibe(daten, n);
 }
 
+// The record is whole: still in the history (else said so), and counted
+// there, which may prune the history; its own entry is still locked.
+void Dumpdatei::verlauf_abschliessen()
+{
+    if (verlauf_ < 0 || !eingetragen_)
+        return;
+    int fd = kopie_ >= 0 ? kopie_ : fd_;
+    struct stat meins {};
+    struct stat dort {};
+    if (fd < 0 || fstat(fd, &meins) != 0 || fstatat(verlauf_, eintrag_, &dort, AT_SYMLINK_NOFOLLOW) != 0 ||
+        meins.st_ino != dort.st_ino || meins.st_dev != dort.st_dev) {
+        melde_verlauf(ENOENT);
+        return;
+    }
+    if (einstellung_gilt(einstellung_))
+        verlauf_nachtragen(verlauf_, grenzen_, geschrieben_);
+}
+
 void Dumpdatei::schliesse()
 {
-    if (fd_ >= 0) {
+    if (fd_ >= 0)
         leeren();
+    verlauf_abschliessen();
+    if (fd_ >= 0) {
         if (close(fd_) != 0)
             melde_fehler(errno);
         fd_ = -1;

@@ -4,6 +4,8 @@
 #ifndef VOKT_DUMPDATEI_H
 #define VOKT_DUMPDATEI_H
 
+#include "verlaufsgrenzen.h"
+
 #include <cstddef>
 #include <fcntl.h>
 
@@ -83,9 +85,16 @@ public:
     // full is a reported write failure: OFFEN without a file.  When a
     // directory "<pfad>.d" of the effective user exists, the record is kept
     // there too (see verlauf.h), as a second link or else as a copy; an
-    // entry that cannot be made or written is reported.
+    // entry that cannot be made or written is reported.  The entry is
+    // locked while it is written, so that no request prunes it; when it is
+    // gone all the same before it is closed, that is reported too.
     Oeffnung oeffne(const char *pfad);
     bool offen() const { return fd_ >= 0; }
+
+    // The history's setting as oeffne read it (KEINE without a history),
+    // and the path of the file the record goes to, for the caller's report.
+    Einstellung verlaufseinstellung() const { return einstellung_; }
+    const char *pfad() const { return ziel_.pfad() != nullptr ? ziel_.pfad() : ""; }
 
     void zeile(const char *text);               // text (a line feed in it as "\n\t") and a line feed
     void laenge(int inhaltlang);                // '*', the number, a line feed
@@ -108,6 +117,7 @@ private:
     Oeffnung vorbereitet_oeffnen(int &fd);
     void kopie_anlegen();
     void kopiere(const char *daten, std::size_t n);
+    void verlauf_abschliessen();
 
     Melder melder_;
     int fd_ = -1;
@@ -115,6 +125,10 @@ private:
     int kopie_ = -1;   // the history's copy of a record in a prepared file
     char eintrag_[64] = "";
     Dumpziel ziel_;
+    bool eingetragen_ = false; // the history's entry was made and is ours
+    Verlaufsgrenzen grenzen_;
+    Einstellung einstellung_ = Einstellung::KEINE;
+    unsigned long long geschrieben_ = 0; // the record's bytes so far
     bool fehler_ = false;
     bool verlauf_fehler_ = false;
     std::size_t voll_ = 0;

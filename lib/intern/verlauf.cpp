@@ -1,11 +1,13 @@
 #include "verlauf.h"
+#include "verlaufsgrenzen.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,67 +30,57 @@ int verlauf_oeffnen(int ordner, const char *dump)
     return fd;
 }
 
-void verlauf_name(char *name, std::size_t size)
-{
-    timespec jetzt{};
-    clock_gettime(CLOCK_REALTIME, &jetzt);
-    tm zeit{};
-    gmtime_r(&jetzt.tv_sec, &zeit);
-    char sekunde[32];
-    std::strftime(sekunde, sizeof sekunde, "%Y%m%dT%H%M%S", &zeit);
-    std::snprintf(name, size, "%s.%06ldZ-%ld", sekunde, jetzt.tv_nsec / 1000, static_cast<long>(getpid()));
-}
-
 namespace {
 
-bool ist_leerraum(char z)
+// The length of a name's time, "YYYYmmddTHHMMSS.uuuuuuZ".
+constexpr std::size_t ZEITLAENGE = 23;
+
+// A time as the names write it, for comparing with them.
+void zeittext(char *text, std::size_t size, const timespec &t)
 {
-    return z == ' ' || z == '\t' || z == '\n' || z == '\r';
+    // The civil date of the day count (H. Hinnant's days_from_civil turned
+    // round), not gmtime_r or strftime: glibc reads the local time zone's
+    // file for them, on every request.
+    long long tage = t.tv_sec / 86400;
+    long long sek = t.tv_sec % 86400;
+    if (sek < 0) {
+        sek += 86400;
+        --tage;
+    }
+    long long z = tage + 719468;
+    long long aera = (z >= 0 ? z : z - 146096) / 146097;
+    long long doe = z - aera * 146097;
+    long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    long long mp = (5 * doy + 2) / 153;
+    long long tag = doy - (153 * mp + 2) / 5 + 1;
+    long long monat = mp < 10 ? mp + 3 : mp - 9;
+    long long jahr = yoe + aera * 400 + (monat <= 2 ? 1 : 0);
+    char puffer[128];
+    std::snprintf(puffer, sizeof puffer, "%04lld%02lld%02lldT%02lld%02lld%02lld.%06ldZ", jahr, monat, tag, sek / 3600,
+                  sek / 60 % 60, sek % 60, t.tv_nsec / 1000);
+    std::size_t n = std::min(std::strlen(puffer), size - 1);
+    std::memcpy(text, puffer, n);
+    text[n] = '\0';
 }
 
 } // namespace
 
 bool verlauf_einstellung(const char *name)
 {
-    return std::strcmp(name, VERLAUF_ZAHLDATEI) == 0;
+    return std::strcmp(name, VERLAUF_ZAHLDATEI) == 0 || std::strcmp(name, VERLAUF_STAND) == 0;
 }
 
-int verlauf_anzahl_aus(const char *text, std::size_t n)
+void verlauf_name(char *name, std::size_t size)
 {
-    std::size_t i = 0;
-    while (i < n && ist_leerraum(text[i]))
-        ++i;
-    long zahl = 0;
-    std::size_t ziffern = 0;
-    for (; i < n && text[i] >= '0' && text[i] <= '9'; ++i, ++ziffern)
-        zahl = zahl > VERLAUF_HOECHSTENS ? zahl : zahl * 10 + (text[i] - '0');
-    while (i < n && ist_leerraum(text[i]))
-        ++i;
-    if (i < n || ziffern == 0 || zahl == 0)
-        return VERLAUF_ANZAHL;
-    return zahl > VERLAUF_HOECHSTENS ? VERLAUF_HOECHSTENS : static_cast<int>(zahl);
+    timespec jetzt{};
+    clock_gettime(CLOCK_REALTIME, &jetzt);
+    char zeit[64];
+    zeittext(zeit, sizeof zeit, jetzt);
+    std::snprintf(name, size, "%s-%ld", zeit, static_cast<long>(getpid()));
 }
 
-int verlauf_anzahl(int verzeichnis)
-{
-    // The directory belongs to the server's user, and so does what is in
-    // it: a link is not followed, a FIFO not waited on, at most 31 bytes
-    // read; a longer file is no number.
-    int fd = openat(verzeichnis, VERLAUF_ZAHLDATEI, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return VERLAUF_ANZAHL;
-    char text[32];
-    ssize_t n = read(fd, text, sizeof text);
-    close(fd);
-    if (n <= 0 || static_cast<std::size_t>(n) == sizeof text)
-        return VERLAUF_ANZAHL;
-    return verlauf_anzahl_aus(text, static_cast<std::size_t>(n));
-}
-
-namespace {
-
-// "YYYYmmddTHHMMSS.uuuuuuZ-" and digits.
-bool ist_eintrag(const char *n)
+bool ist_verlaufsname(const char *n)
 {
     const char *form = "ddddddddTdddddd.ddddddZ-";
     for (; *form != '\0'; ++form, ++n) {
@@ -104,49 +96,180 @@ bool ist_eintrag(const char *n)
     return true;
 }
 
-int vergleiche(const void *a, const void *b)
+namespace {
+
+struct Satz {
+    char *name;
+    long long groesse;
+    bool zukunft; // later than the clock after the folder was read
+};
+
+// Newest first: the names of the present by time, then those from the
+// future, which count as older than all of them.
+int neuer_zuerst(const void *a, const void *b)
 {
-    return std::strcmp(*static_cast<char *const *>(a), *static_cast<char *const *>(b));
+    const auto *x = static_cast<const Satz *>(a);
+    const auto *y = static_cast<const Satz *>(b);
+    if (x->zukunft != y->zukunft)
+        return x->zukunft ? 1 : -1;
+    return std::strcmp(y->name, x->name);
 }
 
-} // namespace
-
-void verlauf_kuerzen(int verzeichnis)
+// The seconds of a name's time (its form checked by ist_verlaufsname).
+time_t sekunden(const char *name)
 {
+    auto feld = [name](int von, int n) {
+        int z = 0;
+        for (int i = von; i < von + n; ++i)
+            z = z * 10 + (name[i] - '0');
+        return z;
+    };
+    tm zeit{};
+    zeit.tm_year = feld(0, 4) - 1900;
+    zeit.tm_mon = feld(4, 2) - 1;
+    zeit.tm_mday = feld(6, 2);
+    zeit.tm_hour = feld(9, 2);
+    zeit.tm_min = feld(11, 2);
+    zeit.tm_sec = feld(13, 2);
+    return timegm(&zeit);
+}
+
+// The records of the folder that count (regular, not pinned), with their
+// sizes; *anzahl of them, in memory the caller frees (names too).
+Satz *lesen(int verzeichnis, std::size_t *anzahl)
+{
+    *anzahl = 0;
     int fd = dup(verzeichnis);
     DIR *d = fd >= 0 ? fdopendir(fd) : nullptr;
     if (d == nullptr) {
         if (fd >= 0)
             close(fd);
-        return;
+        return nullptr;
     }
-    auto behalten = static_cast<std::size_t>(verlauf_anzahl(verzeichnis));
-    char **namen = nullptr;
-    std::size_t anzahl = 0;
+    rewinddir(d); // the copy shares its position with the caller's descriptor
+    Satz *saetze = nullptr;
     std::size_t platz = 0;
     while (const dirent *e = readdir(d)) {
-        if (!ist_eintrag(e->d_name))
+        struct stat st {};
+        if (!ist_verlaufsname(e->d_name) || fstatat(verzeichnis, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(st.st_mode) || verlauf_angeheftet(st.st_mode))
             continue;
-        if (anzahl == platz) {
-            platz = platz == 0 ? 2 * VERLAUF_ANZAHL : 2 * platz;
-            auto *mehr = static_cast<char **>(std::realloc(namen, platz * sizeof *namen));
+        if (*anzahl == platz) {
+            platz = platz == 0 ? 256 : 2 * platz;
+            auto *mehr = static_cast<Satz *>(std::realloc(saetze, platz * sizeof *saetze));
             if (mehr == nullptr)
                 break;
-            namen = mehr;
+            saetze = mehr;
         }
-        namen[anzahl] = strdup(e->d_name);
-        if (namen[anzahl] != nullptr)
-            ++anzahl;
+        char *name = strdup(e->d_name);
+        if (name != nullptr)
+            saetze[(*anzahl)++] = Satz{name, static_cast<long long>(st.st_size), false};
     }
-    if (anzahl > 0)
-        std::qsort(namen, anzahl, sizeof *namen, vergleiche);
-    for (std::size_t i = 0; i < anzahl; ++i) {
-        if (i + behalten < anzahl)
-            unlinkat(verzeichnis, namen[i], 0);
-        std::free(namen[i]);
-    }
-    std::free(namen);
     closedir(d);
+    return saetze;
+}
+
+// Removes a record unless it is being written (its writer holds a shared
+// lock) or was pinned meanwhile; the lock is held while it goes, so that
+// vokt pin, which takes a shared lock too, never pins a record that goes.
+void entfernen(int verzeichnis, const char *name)
+{
+    int fd = openat(verzeichnis, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat st {};
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        !verlauf_angeheftet(st.st_mode))
+        unlinkat(verzeichnis, name, 0);
+    close(fd);
+}
+
+} // namespace
+
+time_t verlauf_kuerzen(int verzeichnis, const Verlaufsgrenzen &g)
+{
+    std::size_t anzahl = 0;
+    Satz *saetze = lesen(verzeichnis, &anzahl);
+    timespec uhr{};
+    clock_gettime(CLOCK_REALTIME, &uhr);
+    char jetzt[64];
+    char grenze[64]; // a name before this one is older than the age limit
+    zeittext(jetzt, sizeof jetzt, uhr);
+    timespec alt = uhr;
+    alt.tv_sec -= g.alter > uhr.tv_sec ? uhr.tv_sec : static_cast<time_t>(g.alter);
+    zeittext(grenze, sizeof grenze, alt);
+    for (std::size_t i = 0; i < anzahl; ++i)
+        saetze[i].zukunft = std::strncmp(saetze[i].name, jetzt, ZEITLAENGE) > 0;
+    if (anzahl > 0)
+        std::qsort(saetze, anzahl, sizeof *saetze, neuer_zuerst);
+    time_t naechster = uhr.tv_sec + 3600;
+    bool ueber = false;
+    long long summe = 0;
+    for (std::size_t i = 0; i < anzahl; ++i) {
+        const Satz &s = saetze[i];
+        summe += s.groesse;
+        bool zu_alt = g.alter > 0 && !s.zukunft && std::strncmp(s.name, grenze, ZEITLAENGE) < 0;
+        ueber = ueber || i >= static_cast<std::size_t>(g.anzahl) || (g.umfang > 0 && summe > g.umfang) || zu_alt;
+        if (ueber)
+            entfernen(verzeichnis, s.name);
+        else if (g.alter > 0 && !s.zukunft)
+            naechster = std::min(naechster, static_cast<time_t>(sekunden(s.name) + g.alter + 1));
+        std::free(s.name);
+    }
+    std::free(saetze);
+    return std::max(naechster, uhr.tv_sec + 1);
+}
+
+namespace {
+
+// The part that a record of n bytes adds to the count: a sixteenth of the
+// count limit in records reaches the threshold, and so does a sixteenth
+// of the size limit in bytes (at most the threshold for one record).
+off_t anteil(const Verlaufsgrenzen &g, unsigned long long n)
+{
+    constexpr unsigned long long STUFEN = 16;
+    auto anzahl = static_cast<unsigned long long>(g.anzahl > 0 ? g.anzahl : 1);
+    unsigned long long stufe = anzahl / STUFEN > 0 ? anzahl / STUFEN : 1;
+    unsigned long long schwelle = VERLAUF_SCHWELLE;
+    unsigned long long teil = (schwelle + stufe - 1) / stufe;
+    if (g.umfang > 0)
+        teil += n >= static_cast<unsigned long long>(g.umfang)
+                    ? schwelle
+                    : n * STUFEN * schwelle / static_cast<unsigned long long>(g.umfang);
+    return static_cast<off_t>(teil < schwelle ? teil : schwelle);
+}
+
+bool faellig(const struct stat &st)
+{
+    return st.st_size >= VERLAUF_SCHWELLE || st.st_atim.tv_sec <= std::time(nullptr);
+}
+
+// The pass, by one request at a time: the count starts again before the
+// folder is read, so a record counted after that is counted for the next.
+void durchgang(int stand, int verzeichnis, const Verlaufsgrenzen &g)
+{
+    struct stat st {};
+    if (flock(stand, LOCK_EX | LOCK_NB) != 0 || fstat(stand, &st) != 0 || !faellig(st) || ftruncate(stand, 0) != 0)
+        return;
+    timespec zeiten[2] = {{verlauf_kuerzen(verzeichnis, g), 0}, {0, UTIME_OMIT}};
+    futimens(stand, zeiten);
+}
+
+} // namespace
+
+void verlauf_nachtragen(int verzeichnis, const Verlaufsgrenzen &g, unsigned long long n)
+{
+    static const char nullen[VERLAUF_SCHWELLE] = {};
+    int stand =
+        openat(verzeichnis, VERLAUF_STAND, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (stand < 0)
+        return;
+    struct stat st {};
+    // A new file's access time is now: its first request prunes.
+    if (write(stand, nullen, static_cast<std::size_t>(anteil(g, n))) > 0 && fstat(stand, &st) == 0 &&
+        S_ISREG(st.st_mode) && faellig(st))
+        durchgang(stand, verzeichnis, g);
+    close(stand);
 }
 
 } // namespace vokt::intern

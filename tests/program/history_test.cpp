@@ -11,6 +11,7 @@
 #include <string>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -44,6 +45,21 @@ protected:
     static std::string record(const Request &r)
     {
         return dump_head(r.env, std::to_string(r.body.size())) + r.body;
+    }
+    void set_keep(const std::string &text)
+    {
+        std::string keep = box->host(dir + "/keep");
+        FILE *d = std::fopen(keep.c_str(), "w");
+        std::fputs(text.c_str(), d);
+        std::fclose(d);
+        chmod(keep.c_str(), 0644);
+    }
+    // The records (names of the history's form), oldest first.
+    std::vector<std::string> records()
+    {
+        auto names = entries(dir);
+        std::erase_if(names, [](const std::string &n) { return n[0] != '2'; });
+        return names;
     }
     const std::string dir = DUMP + ".d";
 };
@@ -87,10 +103,16 @@ TEST_F(History, OnlyTheNewestHundredAreKept)
         ASSERT_EQ(box->run(last).status, 0);
     }
     auto names = entries(dir);
-    ASSERT_EQ(names.size(), 101u);
     EXPECT_EQ(names.back(), "notes.txt");
-    EXPECT_NE(box->read(dir + "/" + names[0]).find("NR=5\n"), std::string::npos) << "the five oldest went";
-    EXPECT_EQ(box->read(dir + "/" + names[99]), record(last));
+    // Pruned every sixth record (a sixteenth of 100): at most 5 more.
+    auto kept = records();
+    ASSERT_GE(kept.size(), 100u);
+    ASSERT_LE(kept.size(), 105u);
+    for (size_t i = 0; i < kept.size(); ++i) {
+        std::string nr = "NR=" + std::to_string(105 - kept.size() + i) + "\n";
+        EXPECT_NE(box->read(dir + "/" + kept[i]).find(nr), std::string::npos) << "the oldest went first: " << nr;
+    }
+    EXPECT_EQ(box->read(dir + "/" + kept.back()), record(last));
 }
 
 TEST_F(History, ConcurrentRequestsLeaveOnlyWholeRecords)
@@ -209,23 +231,46 @@ TEST_F(History, AnEntryThatCannotBeLinkedIsCopiedOrReported)
     }
 }
 
-// The administrator sets the count in <dump>.d/keep.  Old records of the
-// history's form lie ready; one request then cuts the history down.  The
-// keep file is never taken for a record, and one that is a link or a FIFO
-// is not read.
-TEST_F(History, TheKeepFileSetsTheCount)
+// The administrator sets the limits in <dump>.d/keep.  Old records of the
+// history's form (of the year 2000, 2000 bytes each) lie ready; one
+// request then prunes the history (its first request always does).  The
+// keep file is never taken for a record; one that is a link or a FIFO is
+// not read, and a setting that cannot be used is reported and prunes
+// nothing.
+TEST_F(History, TheKeepFileSetsTheLimits)
 {
     enum Art { DATEI, LINK, FIFO };
+    const std::string keep = dir + "/keep";
+    const std::string unlesbar = "Datei " + keep + " ist nicht lesbar, der Verlauf wird nicht gek\xFCrzt\n";
+    const std::string ungueltig =
+        "Datei " + keep + " nennt keine Grenze des Verlaufs (wie 1000, 7d, 500M), er wird nicht gek\xFCrzt\n";
+    const std::string gekappt = "Datei " + keep + " nennt mehr als 10000 Aufzeichnungen, es bleiben 10000\n";
     struct Fall {
         std::string inhalt;
         Art art;
-        int alte, bleiben;
+        int alte, bleiben; // planted records; records after the request
+        std::string meldung;
     };
     const Fall faelle[] = {
-        {"3\n", DATEI, 5, 3},           {"  7 \r\n", DATEI, 9, 7},   {"abc", DATEI, 104, 100},
-        {"-5", DATEI, 104, 100},         {"0", DATEI, 104, 100},       {"", DATEI, 104, 100},
-        {"3 4", DATEI, 104, 100},        {"99999999999999999999", DATEI, 10004, 10000},
-        {"10001", DATEI, 10004, 10000},  {"3", LINK, 104, 100},        {"", FIFO, 104, 100},
+        {"3\n", DATEI, 5, 3, ""},
+        {"  7 \r\n", DATEI, 9, 7, ""},
+        {"", DATEI, 104, 100, ""}, // no keep file at all: 100 (see below)
+        {"abc", DATEI, 104, 105, ungueltig},
+        {"-5", DATEI, 104, 105, ungueltig},
+        {"0", DATEI, 104, 105, ungueltig},
+        {"\n", DATEI, 104, 105, ungueltig},
+        {"3 4", DATEI, 104, 105, ungueltig},
+        {"500m", DATEI, 4, 5, ungueltig},
+        {"7d 7d", DATEI, 4, 5, ungueltig},
+        {"99999999999999999999", DATEI, 10004, 10000, gekappt},
+        {"10001", DATEI, 10004, 10000, gekappt},
+        {"3", LINK, 104, 105, unlesbar},
+        {"", FIFO, 104, 105, unlesbar},
+        {"7d", DATEI, 30, 1, ""},        // every planted one is older
+        {"5 7d", DATEI, 30, 1, ""},
+        {"8K", DATEI, 30, 3, ""},          // the new record (3 KiB) and two of 2000 bytes
+        {"10 8K 2000w", DATEI, 30, 3, ""}, // the size is reached first
+        {"2 8K", DATEI, 30, 2, ""},        // the count is
     };
     for (const Fall &f : faelle) {
         SCOPED_TRACE(f.inhalt + " " + std::to_string(f.art));
@@ -234,32 +279,157 @@ TEST_F(History, TheKeepFileSetsTheCount)
         for (int i = 0; i < f.alte; ++i) {
             char name[64];
             std::snprintf(name, sizeof name, "/20000101T000000.%06dZ-1", i);
-            std::fclose(std::fopen(box->host(dir + name).c_str(), "w"));
-        }
-        std::string keep = box->host(dir + "/keep");
-        if (f.art == FIFO) {
-            ASSERT_EQ(mkfifo(keep.c_str(), 0644), 0);
-        } else {
-            std::string ziel = f.art == LINK ? box->host(dir + "/three") : keep;
-            FILE *d = std::fopen(ziel.c_str(), "w");
-            std::fputs(f.inhalt.c_str(), d);
+            FILE *d = std::fopen(box->host(dir + name).c_str(), "w");
+            std::fputs(std::string(2000, 'x').c_str(), d);
             std::fclose(d);
-            chmod(ziel.c_str(), 0644);
-            if (f.art == LINK) {
-                ASSERT_EQ(symlink("three", keep.c_str()), 0);
-            }
+        }
+        std::string pfad = box->host(keep);
+        if (f.art == FIFO) {
+            ASSERT_EQ(mkfifo(pfad.c_str(), 0644), 0);
+        } else if (f.art == LINK) {
+            set_keep(f.inhalt);
+            ASSERT_EQ(rename(pfad.c_str(), box->host(dir + "/three").c_str()), 0);
+            ASSERT_EQ(symlink("three", pfad.c_str()), 0);
+        } else if (!f.inhalt.empty()) {
+            set_keep(f.inhalt);
         }
         Request r = numbered(1);
-        ASSERT_EQ(box->run(r).status, 0);
-        auto names = entries(dir);
-        auto records = std::count_if(names.begin(), names.end(), [](const std::string &n) { return n[0] == '2'; });
-        EXPECT_EQ(records, f.bleiben);
-        EXPECT_NE(std::find(names.begin(), names.end(), "keep"), names.end()) << "the keep file went";
-        ASSERT_GE(records, 2);
-        EXPECT_EQ(box->read(dir + "/" + names[static_cast<size_t>(records - 1)]), record(r)) << "the newest stays";
-        char erste[64]; // the oldest that stays
-        std::snprintf(erste, sizeof erste, "20000101T000000.%06dZ-1", f.alte + 1 - f.bleiben);
-        EXPECT_EQ(names[0], erste);
+        Result res = box->run(r);
+        EXPECT_EQ(res.status, 0) << "the record is whole";
+        EXPECT_EQ(res.err, f.meldung);
+        if (!f.meldung.empty()) {
+            EXPECT_TRUE(has(res.out, internal_error(f.meldung.substr(0, f.meldung.size() - 1)))) << res.out;
+        }
+        auto names = records();
+        EXPECT_EQ(static_cast<int>(names.size()), f.bleiben);
+        if (f.art != DATEI || !f.inhalt.empty()) {
+            auto alle = entries(dir);
+            EXPECT_NE(std::find(alle.begin(), alle.end(), "keep"), alle.end()) << "the keep file went";
+        }
+        ASSERT_GE(names.size(), 1u);
+        EXPECT_EQ(box->read(dir + "/" + names.back()), record(r)) << "the newest stays";
+        if (f.bleiben >= 2) {
+            char erste[64]; // the oldest that stays
+            std::snprintf(erste, sizeof erste, "20000101T000000.%06dZ-1", f.alte + 1 - f.bleiben);
+            EXPECT_EQ(names[0], erste);
+        }
+    }
+}
+
+// A request whose body takes its time while later ones come and go: its
+// record is being written and no pass prunes it (keep 2: the two later
+// ones are the newest two).  It goes only once it is whole, when the next
+// request prunes.
+TEST_F(History, ARecordBeingWrittenIsNeverPruned)
+{
+    make_dir(dir, 65534);
+    set_keep("2");
+    Request slow = numbered(1);
+    slow.chunk = 20; // 150 pieces, 2 ms apart
+    Request get1 = get("a=1");
+    Request get2 = get("a=2");
+    auto res = box->run_all({slow, get1, get2});
+    for (const auto &r : res)
+        EXPECT_EQ(r.status, 0) << r.err;
+    auto names = records();
+    ASSERT_EQ(names.size(), 3u) << "two and the one being written";
+    std::vector<std::string> texts;
+    for (const auto &n : names)
+        texts.push_back(box->read(dir + "/" + n));
+    EXPECT_NE(std::find(texts.begin(), texts.end(), record(slow)), texts.end()) << "the slow POST's record";
+    Request next = get("a=3");
+    ASSERT_EQ(box->run(next).status, 0);
+    names = records();
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(box->read(dir + "/" + names.back()), record(next));
+}
+
+// A record that goes all the same before it is whole (removed by hand, or
+// by an older program) is reported: the request says so.
+TEST_F(History, ARecordPrunedBeforeItIsWholeIsReported)
+{
+    make_dir(dir, 65534);
+    Request slow = numbered(1);
+    slow.chunk = 20;
+    Result res;
+    std::thread t([&] { res = box->run(slow); });
+    std::string gone;
+    for (int i = 0; i < 200 && gone.empty(); ++i) {
+        auto names = records();
+        if (!names.empty() && unlink(box->host(dir + "/" + names[0]).c_str()) == 0)
+            gone = names[0];
+        else
+            usleep(2000);
+    }
+    t.join();
+    ASSERT_FALSE(gone.empty());
+    std::string msg = write_failed(dir + "/" + gone, "No such file or directory");
+    EXPECT_EQ(res.status, 1);
+    EXPECT_EQ(res.err, msg + "\n");
+    EXPECT_TRUE(has(res.out, internal_error(msg))) << res.out;
+    EXPECT_EQ(box->read(DUMP), record(slow)) << "the dump itself is whole";
+}
+
+// Names from the future (a clock set back, or planted) count as older
+// than every record being made: they go first, and never push a new
+// record out.
+TEST_F(History, NamesFromTheFutureNeverOutrankNewRecords)
+{
+    make_dir(dir, 65534);
+    set_keep("2");
+    for (const char *n : {"/20990101T000000.000000Z-1", "/20990101T000000.000001Z-1"})
+        std::fclose(std::fopen(box->host(dir + n).c_str(), "w"));
+    std::vector<Request> made;
+    for (int i = 0; i < 3; ++i) {
+        made.push_back(numbered(i));
+        ASSERT_EQ(box->run(made.back()).status, 0);
+        auto names = records();
+        ASSERT_FALSE(names.empty());
+        std::string newest; // the newest of the present, before any future name
+        for (const auto &n : names)
+            if (n.compare(0, 4, "2099") != 0)
+                newest = n;
+        EXPECT_EQ(box->read(dir + "/" + newest), record(made.back())) << i;
+    }
+    auto names = records();
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(box->read(dir + "/" + names[0]), record(made[1]));
+    EXPECT_EQ(box->read(dir + "/" + names[1]), record(made[2]));
+}
+
+// 200 requests at once: every record left is whole, and the newest stay.
+// At keep 5 a pass may have run while others were still being written, so
+// more than 5 may stay until the next request, which prunes to 5.
+TEST_F(History, ManyConcurrentRequestsLeaveTheNewestWhole)
+{
+    for (const char *keep : {"5", "10000"}) {
+        SCOPED_TRACE(keep);
+        std::system(("rm -rf '" + box->host(dir) + "'").c_str());
+        make_dir(dir, 65534);
+        set_keep(keep);
+        std::vector<Request> rs;
+        std::vector<std::string> alle;
+        for (int i = 0; i < 200; ++i) {
+            rs.push_back(numbered(i));
+            alle.push_back(record(rs.back()));
+        }
+        for (const auto &res : box->run_all(rs))
+            EXPECT_EQ(res.status, 0) << res.err;
+        auto names = records();
+        size_t limit = std::string(keep) == "5" ? 5 : 200;
+        EXPECT_GE(names.size(), limit);
+        if (limit == 200) {
+            EXPECT_EQ(names.size(), 200u);
+        }
+        for (const auto &n : names) {
+            std::string text = box->read(dir + "/" + n);
+            EXPECT_NE(std::find(alle.begin(), alle.end(), text), alle.end()) << n << " is no whole record";
+        }
+        Request last = numbered(200);
+        ASSERT_EQ(box->run(last).status, 0);
+        names = records();
+        EXPECT_EQ(names.size(), limit == 5 ? 5u : 201u);
+        EXPECT_EQ(box->read(dir + "/" + names.back()), record(last));
     }
 }
 
