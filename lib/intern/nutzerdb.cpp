@@ -1,6 +1,5 @@
 #include "nutzerdb.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -395,7 +394,8 @@ bool enden_legen(const Auftrag &a, Enden *e)
     for (int fd = 0; fd < 3; ++fd)
         if (dup2(nichts, fd) < 0)
             return false;
-    for (int fd : {nichts, a.meldung, a.aus, a.nichts})
+    const int alte[] = {nichts, a.meldung, a.aus, a.nichts};
+    for (int fd : alte)
         if (fd > 2)
             close(fd); // the pipes end when getent and the warden close them
     close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
