@@ -11,6 +11,7 @@
 #include <sched.h>
 #include <strings.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -438,24 +439,31 @@ bool enden_legen(const Auftrag &a, Enden *e)
         pause();
 }
 
-extern "C" int waechter_start(void *auftrag)
+// fork() into new namespaces of the kinds art: the child goes on from here
+// on a copy of this stack, as after fork (a stack of its own would puzzle
+// the sanitizers).  Only the warden runs in it, which needs no more of the
+// C library than a forked child does.
+pid_t klone(int art)
 {
-    waechter(*static_cast<const Auftrag *>(auftrag));
+#if defined(__s390__)
+    long pid = syscall(SYS_clone, 0L, static_cast<long>(art | SIGCHLD), 0L, 0L, 0L); // stack first
+#else
+    long pid = syscall(SYS_clone, static_cast<long>(art | SIGCHLD), 0L, 0L, 0L, 0L);
+#endif
+    return static_cast<pid_t>(pid);
 }
 
-// The warden started in new pid namespaces where the kernel lets this
+// The warden started in a new pid namespace where the kernel lets this
 // process make one (with CAP_SYS_ADMIN; else within a new user namespace,
 // where those are allowed), else forked: its pid, or -1.
-pid_t abspalten(Auftrag &a)
+pid_t abspalten(const Auftrag &a)
 {
-    alignas(16) static char stapel[128 * 1024]; // the warden's stack; untouched here
     const int ARTEN[] = {CLONE_NEWPID, CLONE_NEWUSER | CLONE_NEWPID};
-    for (int art : ARTEN) {
-        pid_t pid = clone(waechter_start, stapel + sizeof stapel, art | SIGCHLD, &a);
-        if (pid >= 0)
-            return pid;
-    }
-    pid_t pid = fork();
+    pid_t pid = -1;
+    for (std::size_t i = 0; i < 2 && pid < 0; ++i)
+        pid = klone(ARTEN[i]);
+    if (pid < 0)
+        pid = fork();
     if (pid == 0)
         waechter(a);
     return pid;
