@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <string>
 #include <string_view>
 #include <sys/sendfile.h>
@@ -233,20 +234,33 @@ int aus_rohr(int rohr)
     return fd;
 }
 
+// Waits until the FIFO fd has a byte or a writer came and went, then makes
+// it blocking: from here a read of 0 is its end.  (A FIFO opened without
+// waiting reads as ended as long as no writer came.)
+bool auf_schreiber_warten(int fd)
+{
+    pollfd p{fd, POLLIN, 0};
+    int r;
+    while ((r = poll(&p, 1, -1)) < 0 && errno == EINTR) {
+    }
+    int flags = r > 0 ? fcntl(fd, F_GETFL) : -1;
+    return flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
 // The --body-file, as a regular file (a pipe's content copied into one
-// when a pipe is allowed), and its size; -1 after a message.  A FIFO is
-// opened without waiting first: it is no regular file.
+// when a pipe is allowed), and its size; -1 after a message.  It is opened
+// once, without waiting: a FIFO is no regular file, and a writer that
+// waits in open() already must find its reader kept.
 int inhalt_oeffnen(const char *pfad, bool rohr_erlaubt, std::uint64_t *groesse)
 {
     int fd = open(pfad, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat st {};
     if (fd >= 0 && fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode) && rohr_erlaubt) {
-        close(fd);
-        fd = open(pfad, O_RDONLY | O_CLOEXEC);
         int rohr = fd;
-        fd = fd >= 0 ? aus_rohr(rohr) : -1;
-        if (rohr >= 0)
-            close(rohr);
+        fd = auf_schreiber_warten(rohr) ? aus_rohr(rohr) : -1;
+        int fehler = errno;
+        close(rohr);
+        errno = fehler;
     }
     if (fd < 0 || fstat(fd, &st) != 0) {
         meldung("%s: %s", dateiname(pfad).c_str(), std::strerror(errno));

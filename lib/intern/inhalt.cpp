@@ -3,7 +3,9 @@
 #include "cgiausg.h"
 #include "dumpdatei.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <poll.h>
@@ -36,17 +38,12 @@ ssize_t lies(char *ziel, std::size_t n)
     }
 }
 
-// How long a body that the page does not use may keep the page waiting
-// without a byte: some servers announce a body that never comes (mini_httpd
-// keeps what it read with the headers).
-constexpr int STILLE_MS = 1500;
-
-// One read as lies, or 0 (as at the end) when no byte came for STILLE_MS.
-ssize_t lies_ohne_stille(char *ziel, std::size_t n)
+// One read as lies, or 0 (as at the end) when no byte came for warte_ms.
+ssize_t lies_ohne_stille(char *ziel, std::size_t n, int warte_ms)
 {
     pollfd pfd{0, POLLIN, 0};
     int bereit;
-    while ((bereit = poll(&pfd, 1, STILLE_MS)) < 0 && errno == EINTR) {
+    while ((bereit = poll(&pfd, 1, warte_ms)) < 0 && errno == EINTR) {
     }
     return bereit == 0 ? 0 : lies(ziel, n);
 }
@@ -101,20 +98,28 @@ Inhalt lies_inhalt(std::size_t soll, bool bis_ende, Dumpdatei &dump)
     return in;
 }
 
-void verwirf_inhalt(std::size_t soll, bool bis_ende, Dumpdatei *dump)
+void verwirf_inhalt(std::size_t soll, bool bis_ende, Dumpdatei *dump, const Fristen &f)
 {
     static char weg[ERSTER_PUFFER];
     if (bis_ende || soll > INT_MAX)
         soll = INT_MAX;
+    auto ende = std::chrono::steady_clock::now() + std::chrono::milliseconds(f.gesamt_ms);
     for (std::size_t kam = 0; kam < soll;) {
+        auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(ende - std::chrono::steady_clock::now());
+        int warte_ms = std::min(kam == 0 ? f.erstes_ms : f.stille_ms, static_cast<int>(rest.count()));
         std::size_t n = sizeof weg < soll - kam ? sizeof weg : soll - kam;
-        ssize_t r = lies_ohne_stille(weg, n);
+        ssize_t r = warte_ms > 0 ? lies_ohne_stille(weg, n, warte_ms) : 0;
         if (r <= 0)
             return;
         if (dump != nullptr)
             dump->roh(weg, static_cast<std::size_t>(r));
         kam += static_cast<std::size_t>(r);
     }
+}
+
+void verwirf_inhalt(std::size_t soll, bool bis_ende, Dumpdatei *dump)
+{
+    verwirf_inhalt(soll, bis_ende, dump, dump != nullptr && dump->offen() ? FUER_DIE_AUFZEICHNUNG : NUR_FUER_DIE_SEITE);
 }
 
 } // namespace vokt::intern

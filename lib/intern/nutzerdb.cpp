@@ -1,6 +1,5 @@
 #include "nutzerdb.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -9,8 +8,10 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <strings.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -326,45 +327,146 @@ void wache_abbauen()
             sigaction(ENDSIGNALE[i], &vorherige[i], nullptr);
 }
 
-// What the child needs, made before the fork: it may only make
-// async-signal-safe calls.
+// What the warden and getent need, made before the fork: they may only
+// make async-signal-safe calls.
 struct Auftrag {
     int aus = -1;     // write end of the output pipe
-    int meldung = -1; // write end of the pipe that reports a failed exec
+    int meldung = -1; // write end of the report pipe
     int nichts = -1;  // /dev/null
-    pid_t eltern = 0;
+    int lesen = -1;   // the read ends, which this process keeps
+    int melde_lesen = -1;
     sigset_t maske{}; // the program's signal mask
     char *argv[4] = {};
 };
 
+// The descriptors as the warden keeps them: above the standard ones, which
+// may have been closed, and closed by exec.
+struct Enden {
+    int aus = -1;
+    int meldung = -1;
+    pid_t waechter = 0;
+};
+
+void schreibe_wort(int fd, int wort)
+{
+    while (write(fd, &wort, sizeof wort) < 0 && errno == EINTR) {
+    }
+}
+
 [[noreturn]] void scheitern(int meldung)
 {
-    int fehler = errno;
-    while (write(meldung, &fehler, sizeof fehler) < 0 && errno == EINTR) {
-    }
+    schreibe_wort(meldung, errno);
     _exit(127);
 }
 
-// In the child: a process group of its own, killed when this process
-// dies; standard input and error /dev/null, the output on the pipe.
-[[noreturn]] void kind(const Auftrag &a)
+// In getent's process, a child of the warden in its process group: dies
+// with the warden; standard input and error /dev/null (the warden's), the
+// output on the pipe; an exec that fails reports its error.
+[[noreturn]] void kind(const Auftrag &a, const Enden &e)
+{
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != e.waechter)
+        _exit(127); // the warden died before the line above
+    if (dup2(e.aus, 1) < 0)
+        scheitern(e.meldung);
+    char *envp[] = {nullptr};
+    execve(GETENT, a.argv, envp);
+    scheitern(e.meldung);
+}
+
+// Whether this process's parent has gone: nobody reads the report pipe.
+bool eltern_fort(int meldung)
+{
+    pollfd p{meldung, POLLOUT, 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & POLLERR) != 0;
+}
+
+// The warden's descriptors, or false: the report pipe's and the output's
+// write ends above the standard ones (their old numbers closed), /dev/null
+// on 0, 1 and 2 (it never holds the page's), every other descriptor closed
+// by getent's exec.
+bool enden_legen(const Auftrag &a, Enden *e)
+{
+    e->meldung = fcntl(a.meldung, F_DUPFD_CLOEXEC, 3);
+    e->aus = fcntl(a.aus, F_DUPFD_CLOEXEC, 3);
+    int nichts = fcntl(a.nichts, F_DUPFD_CLOEXEC, 3);
+    if (e->meldung < 0 || e->aus < 0 || nichts < 0)
+        return false;
+    for (int fd = 0; fd < 3; ++fd)
+        if (dup2(nichts, fd) < 0)
+            return false;
+    const int alte[] = {nichts, a.meldung, a.aus, a.nichts};
+    for (int fd : alte)
+        if (fd > 2)
+            close(fd); // the pipes end when getent and the warden close them
+    close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+    return true;
+}
+
+// The warden: the parent of getent, in a process group of its own, and
+// where one could be made the first process of a pid namespace of its own,
+// whose end the kernel makes the end of every process in it.  It reports
+// getent's wait status when getent ends (after its exec error, if any) and
+// waits to be killed; it dies with this process.
+[[noreturn]] void waechter(const Auftrag &a)
 {
     setpgid(0, 0);
     prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != a.eltern)
-        _exit(127); // the parent died before the line above
-    // Above the standard descriptors first: any of them may be closed.
-    int meldung = fcntl(a.meldung, F_DUPFD_CLOEXEC, 3);
-    int aus = fcntl(a.aus, F_DUPFD_CLOEXEC, 3);
-    int nichts = fcntl(a.nichts, F_DUPFD_CLOEXEC, 3);
-    if (meldung < 0 || aus < 0 || nichts < 0 || dup2(nichts, 0) < 0 || dup2(aus, 1) < 0 || dup2(nichts, 2) < 0)
-        scheitern(meldung < 0 ? a.meldung : meldung);
+    close(a.lesen);
+    close(a.melde_lesen);
+    Enden e;
+    if (eltern_fort(a.meldung) || !enden_legen(a, &e))
+        _exit(127);
     for (std::size_t i = 0; i < 3; ++i)
         sigaction(ENDSIGNALE[i], &vorherige[i], nullptr);
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    sigaction(SIGCHLD, &standard, nullptr); // getent's status is waited for
     sigprocmask(SIG_SETMASK, &a.maske, nullptr);
-    char *envp[] = {nullptr};
-    execve(GETENT, a.argv, envp);
-    scheitern(meldung);
+    e.waechter = getpid();
+    pid_t pid = fork();
+    if (pid == 0)
+        kind(a, e);
+    close(e.aus);
+    int status = 127 << 8;
+    if (pid < 0)
+        schreibe_wort(e.meldung, errno);
+    while (pid > 0 && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    schreibe_wort(e.meldung, status);
+    close(e.meldung);
+    for (;;)
+        pause();
+}
+
+// fork() into new namespaces of the kinds art: the child goes on from here
+// on a copy of this stack, as after fork (a stack of its own would puzzle
+// the sanitizers).  Only the warden runs in it, which needs no more of the
+// C library than a forked child does.
+pid_t klone(int art)
+{
+#if defined(__s390__)
+    long pid = syscall(SYS_clone, 0L, static_cast<long>(art | SIGCHLD), 0L, 0L, 0L); // stack first
+#else
+    long pid = syscall(SYS_clone, static_cast<long>(art | SIGCHLD), 0L, 0L, 0L, 0L);
+#endif
+    return static_cast<pid_t>(pid);
+}
+
+// The warden started in a new pid namespace where the kernel lets this
+// process make one (with CAP_SYS_ADMIN; else within a new user namespace,
+// where those are allowed), else forked: its pid, or -1.
+pid_t abspalten(const Auftrag &a)
+{
+    const int ARTEN[] = {CLONE_NEWPID, CLONE_NEWUSER | CLONE_NEWPID};
+    pid_t pid = -1;
+    for (std::size_t i = 0; i < 2 && pid < 0; ++i)
+        pid = klone(ARTEN[i]);
+    if (pid < 0)
+        pid = fork();
+    if (pid == 0)
+        waechter(a);
+    return pid;
 }
 
 void schliesse(int fd)
@@ -373,9 +475,9 @@ void schliesse(int fd)
         close(fd);
 }
 
-// Forks getent with the ending signals blocked; the child's pid (its
-// group's id too), or -1.  *lesen, *meldung: the read ends of the pipes.
-pid_t starte_getent(Auftrag &a, int *lesen, int *meldung, int *fehlernummer)
+// Starts the warden with the ending signals blocked; its pid (its group's
+// id too), or -1.  *lesen, *meldung: the read ends of the pipes.
+pid_t starte_waechter(Auftrag &a, int *lesen, int *meldung, int *fehlernummer)
 {
     int aus[2] = {-1, -1};
     int melde[2] = {-1, -1};
@@ -384,10 +486,9 @@ pid_t starte_getent(Auftrag &a, int *lesen, int *meldung, int *fehlernummer)
     if (a.nichts >= 0 && pipe2(aus, O_CLOEXEC) == 0 && pipe2(melde, O_CLOEXEC) == 0) {
         a.aus = aus[1];
         a.meldung = melde[1];
-        a.eltern = getpid();
-        pid = fork();
-        if (pid == 0)
-            kind(a);
+        a.lesen = aus[0];
+        a.melde_lesen = melde[0];
+        pid = abspalten(a);
     }
     if (pid < 0)
         *fehlernummer = errno;
@@ -408,14 +509,26 @@ long jetzt_ms()
     return t.tv_sec * 1000L + t.tv_nsec / 1000000L;
 }
 
-// The error of a failed exec, or 0 once getent runs.
-int exec_fehler(int meldung)
+// One read of fd by the deadline: a count, 0 at the end, or -1 with
+// ETIMEDOUT past the deadline or the read's error.
+ssize_t lies_bis(int fd, void *ziel, std::size_t n, long frist)
 {
-    int fehler = 0;
-    ssize_t n = 0;
-    while ((n = read(meldung, &fehler, sizeof fehler)) < 0 && errno == EINTR) {
+    for (;;) {
+        long rest = frist - jetzt_ms();
+        if (rest <= 0) {
+            errno = ETIMEDOUT;
+            return -1;
+        }
+        pollfd p{fd, POLLIN, 0};
+        int bereit = poll(&p, 1, static_cast<int>(rest));
+        if (bereit < 0 && errno != EINTR)
+            return -1;
+        if (bereit <= 0)
+            continue; // interrupted, or the deadline passed
+        ssize_t r = read(fd, ziel, n);
+        if (r >= 0 || (errno != EINTR && errno != EAGAIN))
+            return r;
     }
-    return n == static_cast<ssize_t>(sizeof fehler) ? fehler : 0;
 }
 
 // Reads getent's output to its end into text (GETENT_BYTES + 2 bytes):
@@ -425,18 +538,7 @@ int lies_antwort(int fd, char *text, long frist)
     std::size_t voll = 0;
     text[0] = '\0';
     for (;;) {
-        long rest = frist - jetzt_ms();
-        if (rest <= 0)
-            return ETIMEDOUT;
-        pollfd p{fd, POLLIN, 0};
-        int bereit = poll(&p, 1, static_cast<int>(rest));
-        if (bereit < 0 && errno != EINTR)
-            return errno;
-        if (bereit <= 0)
-            continue; // interrupted, or the deadline passed
-        ssize_t n = read(fd, text + voll, GETENT_BYTES + 1 - voll);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN))
-            continue;
+        ssize_t n = lies_bis(fd, text + voll, GETENT_BYTES + 1 - voll, frist);
         if (n <= 0)
             return n == 0 ? 0 : errno;
         voll += static_cast<std::size_t>(n);
@@ -446,33 +548,36 @@ int lies_antwort(int fd, char *text, long frist)
     }
 }
 
-// Whether getent has ended by the deadline.  It is left unreaped: as
-// long as it is a zombie, its group's id cannot be given to another.
-bool endet_bis(pid_t pid, long frist)
+// The warden's report by the deadline: 0 and getent's wait status, the
+// error of getent's failed exec, ETIMEDOUT while getent runs, EIO when the
+// warden died without one.
+int lies_bericht(int fd, long frist, int *status)
 {
-    for (long pause = 100;; pause = std::min(pause * 2, 20000L)) { // microseconds
-        siginfo_t info{};
-        int r = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
-        if ((r == 0 && info.si_pid == pid) || (r < 0 && errno == ECHILD))
-            return true; // ECHILD: reaped already, SIGCHLD is ignored
-        if (jetzt_ms() >= frist)
-            return false;
-        timespec t{0, pause * 1000};
-        nanosleep(&t, nullptr);
-    }
+    int wort[2] = {0, 0};
+    std::size_t voll = 0;
+    ssize_t n = 0;
+    while (voll < sizeof wort &&
+           (n = lies_bis(fd, reinterpret_cast<char *>(wort) + voll, sizeof wort - voll, frist)) > 0)
+        voll += static_cast<std::size_t>(n);
+    if (n < 0)
+        return errno;
+    if (voll == sizeof wort)
+        return wort[0] != 0 ? wort[0] : EIO;
+    if (voll != sizeof wort[0])
+        return EIO;
+    *status = wort[0];
+    return 0;
 }
 
-// Kills getent with all it started, takes the handler away, and reaps
-// getent: its wait status.
-int beende(pid_t pid)
+// Kills the warden with all it started, takes the handler away, and reaps
+// the warden (in a pid namespace of its own, only once all in it ended).
+void beende(pid_t pid)
 {
     kill(-pid, SIGKILL);
     laufende_gruppe = 0;
     wache_abbauen();
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
-    return status;
 }
 
 // Runs getent within its bounds: 0 and its wait status in *status, or
@@ -489,18 +594,16 @@ int frage_getent(uid_t uid, char *text, int *status)
     int meldung = -1;
     int fehler = 0;
     wache_aufstellen(&a.maske);
-    pid_t pid = starte_getent(a, &lesen, &meldung, &fehler);
+    pid_t pid = starte_waechter(a, &lesen, &meldung, &fehler);
     if (pid > 0)
         laufende_gruppe = pid;
     sigprocmask(SIG_SETMASK, &a.maske, nullptr); // a signal that came meanwhile is handled here
     if (pid > 0) {
         long frist = jetzt_ms() + GETENT_MS;
-        fehler = exec_fehler(meldung);
+        fehler = lies_antwort(lesen, text, frist);
         if (fehler == 0)
-            fehler = lies_antwort(lesen, text, frist);
-        if (fehler == 0 && !endet_bis(pid, frist))
-            fehler = ETIMEDOUT;
-        *status = beende(pid);
+            fehler = lies_bericht(meldung, frist, status);
+        beende(pid);
     } else {
         wache_abbauen();
     }

@@ -19,12 +19,21 @@ namespace vokt::intern {
 // configuration asks getent at once.
 //
 // getent gets about two seconds and 64 KiB of output (past them the
-// lookup fails with ETIMEDOUT or EFBIG) and runs in a process group of its
-// own, which is killed when the lookup ends or when this process gets
-// SIGTERM, SIGHUP or SIGINT meanwhile: for that time those signals have a
-// handler of this function's, which then hands the signal on to the
-// disposition the program had.  getent itself also dies with this process
-// (SIGKILL included).  Not for concurrent use from several threads.
+// lookup fails with ETIMEDOUT or EFBIG).  It runs as the child of a warden
+// process of this function's, in the warden's process group, which is
+// killed when the lookup ends or when this process gets SIGTERM, SIGHUP
+// or SIGINT meanwhile: for that time those signals have a handler of this
+// function's, which then hands the signal on to the disposition the
+// program had.  The warden and getent also die with this process (SIGKILL
+// included).  Where the kernel lets this process make one (with
+// CAP_SYS_ADMIN, or inside a new user namespace), the warden is the first
+// process of a pid namespace of its own: when it is killed, the kernel
+// kills everything getent started, even what left its process group and
+// session.  Elsewhere such a process may outlive the lookup; it holds no
+// descriptor of the request (getent gets /dev/null, the output pipe,
+// which is closed here when the lookup ends, and no other descriptor).
+// This process never becomes a subreaper.  Not for concurrent use from
+// several threads.
 char *heimverzeichnis(uid_t uid, int *fehlernummer);
 
 } // namespace vokt::intern

@@ -271,6 +271,18 @@ std::vector<Case> cases()
                      .listed = std::vector<std::string>{"A=1", "REQUEST_METHOD=DELETE"},
                      .page = refused_method("DELETE"), .status = 1, .record = "*0\n"});
     }
+    // A refused method's body that trickles, with pauses longer than the
+    // wait for a body's first byte: bytes keep coming, the record needs
+    // them all (before, it kept "part1&").
+    {
+        Request r;
+        r.env = {"CONTENT_LENGTH=17", "REQUEST_METHOD=PUT"};
+        r.body = "part1&part2&part3";
+        r.chunk = 6;
+        r.pause_ms = 2000;
+        t.push_back({.name = "RefusedMethodsTricklingBodyIsRecordedWhole", .request = r,
+                     .page = refused_method("PUT"), .status = 1, .record = "*17\npart1&part2&part3"});
+    }
     // Method and length are read leniently: case does not matter, a length
     // is read as far as it is a number, no method is GET.
     {

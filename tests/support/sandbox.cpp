@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <grp.h>
 #include <sched.h>
 #include <sstream>
@@ -132,8 +133,12 @@ void prepare(Start &st, const std::string &dir, const Request &r)
     _exit(127);
 }
 
-void feed(int fd, std::string body, size_t chunk, long deliver, pid_t pid, int kill_signal, size_t *fed)
+void feed(int fd, const Request &r, pid_t pid, size_t *fed)
 {
+    const std::string &body = r.body;
+    size_t chunk = r.chunk;
+    long deliver = r.deliver;
+    int kill_signal = r.kill_signal;
     size_t total = deliver < 0 ? body.size() : static_cast<size_t>(deliver);
     for (size_t &done = *fed; done < total;) {
         size_t n = std::min(chunk, total - done);
@@ -141,7 +146,7 @@ void feed(int fd, std::string body, size_t chunk, long deliver, pid_t pid, int k
         if (w <= 0)
             break;
         done += static_cast<size_t>(w);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(r.pause_ms));
     }
     if (kill_signal != 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -247,8 +252,7 @@ std::vector<Result> Sandbox::run_all(const std::vector<Request> &rs)
         close(out);
         close(err);
         if (pfd[1] >= 0)
-            feeders.emplace_back(feed, pfd[1], r.body, r.chunk, r.deliver, run.pid, r.kill_signal,
-                                 &fed[running.size()]);
+            feeders.emplace_back(feed, pfd[1], std::cref(r), run.pid, &fed[running.size()]);
         running.push_back(run);
     }
     for (auto &t : feeders)

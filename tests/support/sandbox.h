@@ -18,10 +18,11 @@ struct Request {
     bool no_argv0 = false;          // an argument list without even argv[0]
     std::string body;               // standard input
     // 0: standard input is a file holding the body.  Otherwise a pipe fed in
-    // pieces of this size with a pause between them, closed after
+    // pieces of this size with a pause after each, closed after
     // deliver bytes (all of the body when deliver is negative).
     size_t chunk = 0;
     long deliver = -1;
+    int pause_ms = 2;               // the pause after each piece
     bool nonblocking = false;       // the pipe is handed over non-blocking
     bool zero_input = false;        // standard input is /dev/zero: no end
     uid_t uid = 65534;

@@ -2,6 +2,7 @@
 // does not use it, and with what servers hand over: run in a child process
 // so that page output and the process's end can be examined.
 #include "cgivar.h"
+#include "intern/inhalt.h"
 #include "map_contents.h"
 #include "pages.h"
 #include "process.h"
@@ -154,6 +155,61 @@ TEST(Intake, AnUnusedBodyThatNeverComesDoesNotHoldThePage)
         close(aus[0]);
         close(rohr[0]);
         close(rohr[1]);
+    }
+}
+
+// The bounds of a body the page does not use: the first byte is waited
+// for briefly, later ones each for longer, all of them within a whole
+// time even while bytes keep coming.  Each case feeds pieces after pauses
+// and sees how much was taken and whether the reader ended by itself.
+TEST(Intake, AnUnusedBodyIsReadWithinItsBounds)
+{
+    const vokt::intern::Fristen f = {200, 2000, 3000};
+    struct Stueck {
+        int pause_ms;
+        std::string text;
+    };
+    struct Fall {
+        const char *name;
+        std::vector<Stueck> stuecke;
+        size_t genommen_min, genommen_max;
+    };
+    std::vector<Stueck> tropfen;
+    for (int i = 0; i < 20; ++i)
+        tropfen.push_back({i == 0 ? 0 : 400, "x"});
+    const Fall faelle[] = {
+        {"pauses between bytes shorter than the later bound", {{0, "part1&"}, {700, "part2&"}, {700, "part3"}}, 17, 17},
+        {"a first byte later than its bound", {{700, "late"}}, 0, 0},
+        {"bytes that keep coming past the whole time", tropfen, 3, 12},
+    };
+    for (const Fall &c : faelle) {
+        SCOPED_TRACE(c.name);
+        int rohr[2];
+        ASSERT_EQ(pipe(rohr), 0);
+        pid_t pid = spawn([&f] { vokt::intern::verwirf_inhalt(1000, false, nullptr, f); }, rohr[0]);
+        for (const Stueck &s : c.stuecke) {
+            usleep(static_cast<useconds_t>(s.pause_ms) * 1000);
+            ASSERT_EQ(write(rohr[1], s.text.data(), s.text.size()), static_cast<ssize_t>(s.text.size()));
+        }
+        size_t gesendet = 0;
+        for (const Stueck &s : c.stuecke)
+            gesendet += s.text.size();
+        bool von_selbst = false;
+        int ws = 0;
+        for (int i = 0; i < 100 && !von_selbst; ++i) {
+            von_selbst = waitpid(pid, &ws, WNOHANG) == pid;
+            usleep(100 * 1000);
+        }
+        if (!von_selbst) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &ws, 0);
+        }
+        EXPECT_TRUE(von_selbst) << "still reading after 10 s";
+        close(rohr[1]);
+        size_t genommen = gesendet - read_fd(rohr[0]).size();
+        close(rohr[0]);
+        EXPECT_GE(genommen, c.genommen_min);
+        EXPECT_LE(genommen, c.genommen_max);
     }
 }
 
