@@ -104,25 +104,29 @@ int befehl_show(int argc, char **argv)
     int fd = laden(datei, a);
     if (fd < 0)
         return FEHLER;
-    std::string praefix;
-    bool gelesen = praefix_lesen(fd, a, &praefix);
-    int fehler = errno;
+    bool ok = zeigen(datei, fd, a, html, geschwaerzt);
     close(fd);
-    if (!gelesen) {
-        meldung("%s: reading the body: %s", sichtbar(datei).c_str(), std::strerror(fehler));
-        return FEHLER;
+    return ok ? 0 : FEHLER;
+}
+
+bool zeigen(const char *datei, int fd, const Aufzeichnung &a, bool html, bool geschwaerzt)
+{
+    std::string praefix;
+    if (!praefix_lesen(fd, a, &praefix)) {
+        meldung("%s: reading the body: %s", sichtbar(datei).c_str(), std::strerror(errno));
+        return false;
     }
     Aufzeichnung b;
     int kopie = geschwaerzt ? schwaerzen(a, &praefix, b) : -2;
     if (kopie == -1)
-        return FEHLER;
+        return false;
     if (kopie >= 0)
         close(kopie);
     Ansicht v = anfrage_ansicht(geschwaerzt ? b : a, praefix);
     std::string aus = html ? als_html(v) : als_text(v);
     if (!alles_schreiben(STDOUT_FILENO, aus.data(), aus.size())) {
         meldung("show: writing: %s", std::strerror(errno));
-        return FEHLER;
+        return false;
     }
-    return 0;
+    return true;
 }

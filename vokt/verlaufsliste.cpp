@@ -40,6 +40,24 @@ Felder felder(const Listenzeile &z)
     return {iso8601(z.zeit, 6), feld(z.methode, 60), feld(z.ziel, 200), feld(z.typ, 60), z.laenge, z.ganz};
 }
 
+// The fields, each padded to its width (at least), two blanks apart.
+std::string zeile(const Felder &f, const std::array<std::size_t, SPALTEN> &breite)
+{
+    std::string erg;
+    for (std::size_t i = 0; i < SPALTEN; ++i) {
+        erg += f[i];
+        if (i + 1 < SPALTEN)
+            erg.append(breite[i] > f[i].size() ? breite[i] - f[i].size() + 2 : 2, ' ');
+    }
+    return erg + "\n";
+}
+
+const Felder KOPF{"TIME", "METHOD", "TARGET", "CONTENT-TYPE", "LENGTH", "BODY"};
+
+// The widths of folgezeile: the time's, and room for the usual method,
+// target, type and length.
+constexpr std::array<std::size_t, SPALTEN> FOLGEBREITE{27, 7, 30, 33, 8, 5};
+
 } // namespace
 
 std::string tabelle(std::vector<Listenzeile> zeilen)
@@ -47,7 +65,7 @@ std::string tabelle(std::vector<Listenzeile> zeilen)
     std::sort(zeilen.begin(), zeilen.end(), [](const Listenzeile &x, const Listenzeile &y) {
         return x.zeit != y.zeit ? x.zeit > y.zeit : x.datei > y.datei;
     });
-    std::vector<Felder> alle{{"TIME", "METHOD", "TARGET", "CONTENT-TYPE", "LENGTH", "BODY"}};
+    std::vector<Felder> alle{KOPF};
     for (const Listenzeile &z : zeilen)
         alle.push_back(felder(z));
     std::array<std::size_t, SPALTEN> breite{};
@@ -55,14 +73,17 @@ std::string tabelle(std::vector<Listenzeile> zeilen)
         for (std::size_t i = 0; i < SPALTEN; ++i)
             breite[i] = std::max(breite[i], f[i].size());
     std::string erg;
-    for (const Felder &f : alle) {
-        std::string zeile;
-        for (std::size_t i = 0; i < SPALTEN; ++i) {
-            zeile += f[i];
-            if (i + 1 < SPALTEN)
-                zeile.append(breite[i] - f[i].size() + 2, ' ');
-        }
-        erg += zeile + "\n";
-    }
+    for (const Felder &f : alle)
+        erg += zeile(f, breite);
     return erg;
+}
+
+std::string folgekopf()
+{
+    return zeile(KOPF, FOLGEBREITE);
+}
+
+std::string folgezeile(const Listenzeile &z)
+{
+    return zeile(felder(z), FOLGEBREITE);
 }

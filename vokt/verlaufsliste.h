@@ -29,4 +29,10 @@ Listenzeile listenzeile(const vokt::intern::Aufzeichnung &a, const Zeitpunkt &ze
 // bytes, the others after 60.
 std::string tabelle(std::vector<Listenzeile> zeilen);
 
+// vokt follow's rows, one at a time as the records come: the columns of
+// tabelle, each as wide as a usual text of it needs (a longer one pushes
+// the rest on), and the heading for them.
+std::string folgezeile(const Listenzeile &z);
+std::string folgekopf();
+
 #endif
