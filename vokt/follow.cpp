@@ -316,21 +316,19 @@ void Verfolgung::alle_pruefen()
 void Verfolgung::ereignis(const inotify_event &e)
 {
     std::string name = e.len > 0 ? e.name : "";
+    // The folder gone, or a folder made anew (or moved) at its path.
+    bool gewechselt = (e.wd == ordner_wache_ && (e.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) != 0) ||
+                      (e.wd == eltern_wache_ && name == name_ && (e.mask & IN_ISDIR) != 0);
     if ((e.mask & IN_Q_OVERFLOW) != 0) {
         if (ordner_fd_ >= 0)
             durchsehen(false);
         alle_pruefen();
-    } else if (e.wd == ordner_wache_ && (e.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) != 0) {
+    } else if (gewechselt) {
         ordner_schliessen();
         if (ordner_oeffnen())
             durchsehen(false);
     } else if (e.wd == ordner_wache_ && (e.mask & IN_ISDIR) == 0 && ist_verlaufsname(name)) {
         aufnehmen(name);
-    } else if (e.wd == eltern_wache_ && name == name_ && (e.mask & IN_ISDIR) != 0) {
-        // A folder made anew (or moved) at the history's path.
-        ordner_schliessen();
-        if (ordner_oeffnen())
-            durchsehen(false);
     } else if (auto w = wachen_.find(e.wd); w != wachen_.end()) {
         std::string datei = w->second;
         if ((e.mask & IN_IGNORED) != 0) {
