@@ -105,21 +105,27 @@ check "--show: each record whole, as vokt show prints it" \
 check "as the history's owner: the same four rows" eval 'wait_rows owner 4 && [ "$(rows owner)" -eq 4 ]'
 check "through root's link to the dump: the history beside its target" eval 'wait_rows link 4'
 
+# A client that gives up in the middle of a slow upload: the record ends
+# short, and is printed so once vokt.cgi is done with it.
+"${CURL[@]}" -m 1 --limit-rate 1000 --data-binary @"$W/slow.body" "$URL?aufgegeben=1" 2>/dev/null
+check "an upload given up: printed once its writer is done, marked short" \
+    eval 'wait_rows all 6 && grep -q "aufgegeben=1.*  short$" "$W/all.out"'
+
 # Pruned to 2, then emptied, then made anew.
 printf '2\n' >"$H/keep"
 chown "$SERVER_UID:$SERVER_GID" "$H/keep"
 for i in 1 2 3; do "${CURL[@]}" "$URL?kurz=$i"; done
-check "pruned to two records: each new one still printed" eval 'wait_rows all 8 && grep -q kurz=3 "$W/all.out"'
+check "pruned to two records: each new one still printed" eval 'wait_rows all 9 && grep -q kurz=3 "$W/all.out"'
 rm -f "$H"/2*
 "${CURL[@]}" "$URL?leer=1"
-check "the folder emptied: the next one printed" eval 'wait_rows all 9 && grep -q leer=1 "$W/all.out"'
+check "the folder emptied: the next one printed" eval 'wait_rows all 10 && grep -q leer=1 "$W/all.out"'
 rm -rf "$H"
 "${CURL[@]}" "$URL?ohne=1"
 install -d -o "$SERVER_UID" -g "$SERVER_GID" -m 700 "$H"
 sleep 0.2
 "${CURL[@]}" "$URL?neu=1"
 check "the folder made anew: its records printed, none from the time without it" \
-    eval 'wait_rows all 10 && grep -q neu=1 "$W/all.out" && ! grep -q ohne=1 "$W/all.out"'
+    eval 'wait_rows all 11 && grep -q neu=1 "$W/all.out" && ! grep -q ohne=1 "$W/all.out"'
 check "nothing said on standard error" eval '[ ! -s "$W/all.err" ] && [ ! -s "$W/owner.err" ]'
 check "no record printed twice" eval '[ "$(grep "^20" "$W/all.out" | sort | uniq -d | wc -l)" -eq 0 ]'
 
