@@ -6,7 +6,7 @@
 // flight for its writer's close, on the folder's parent for a folder made
 // anew.  Only names of the history's form are looked at, only regular
 // files opened; what it keeps is the names of the records in flight and
-// of those printed while an older one is still in flight.
+// of the last ERLEDIGT_HOECHSTENS printed.
 #include "aufzeichnungsdatei.h"
 #include "aufzeichnungszeit.h"
 #include "befehle.h"
@@ -42,6 +42,8 @@ namespace {
 // max_user_watches.
 constexpr std::size_t WACHEN_HOECHSTENS = 512;
 constexpr int NACHSEHEN_MS = 1000;
+// The names done that are kept (see erledigen).
+constexpr std::size_t ERLEDIGT_HOECHSTENS = 4096;
 constexpr int NACHSEHEN_GEWACHT_MS = 5000;
 
 volatile sig_atomic_t ende = 0;
@@ -110,8 +112,8 @@ private:
     int in_ = -1, ordner_fd_ = -1, ordner_wache_ = -1, eltern_wache_ = -1;
     std::map<std::string, Unterwegs> unterwegs_;
     std::map<int, std::string> wachen_;
-    std::set<std::string> erledigt_; // printed after grenze_ while an older one is in flight
-    std::string grenze_;             // every history name up to it is done
+    std::set<std::string> erledigt_; // the newest names done
+    std::string grenze_;             // the newest name done or there at the start
 };
 
 Verfolgung::Verfolgung(const Optionen &o, const Filter &f, std::string ordner)
@@ -173,7 +175,8 @@ bool Verfolgung::starten()
 }
 
 // The history names in the folder: at the start the newest o_.anzahl
-// (all of them set grenze_), later those after grenze_ not yet seen.
+// (all of them move grenze_ on), later (the folder made anew, events
+// lost) those after grenze_ not yet seen.
 void Verfolgung::durchsehen(bool anfang)
 {
     int fd = dup(ordner_fd_);
@@ -287,8 +290,9 @@ void Verfolgung::ausgeben(const std::string &name, int fd)
     std::fflush(stdout);
 }
 
-// Done with name: grenze_ moves on past every name done before the oldest
-// still in flight.
+// Done with name.  The names done lately are kept, so that an event for
+// one of them (a record that landed while the folder was read at the
+// start) prints nothing twice.
 void Verfolgung::erledigen(const std::string &name)
 {
     auto it = unterwegs_.find(name);
@@ -297,11 +301,10 @@ void Verfolgung::erledigen(const std::string &name)
         wachen_.erase(it->second.wache);
     }
     unterwegs_.erase(it);
+    grenze_ = std::max(grenze_, name);
     erledigt_.insert(name);
-    while (!erledigt_.empty() && (unterwegs_.empty() || *erledigt_.begin() < unterwegs_.begin()->first)) {
-        grenze_ = std::max(grenze_, *erledigt_.begin());
+    while (erledigt_.size() > ERLEDIGT_HOECHSTENS)
         erledigt_.erase(erledigt_.begin());
-    }
 }
 
 void Verfolgung::alle_pruefen()
