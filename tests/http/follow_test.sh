@@ -71,6 +71,7 @@ sleep 0.01
 follow all -n 1 "$H"
 follow posts -n 0 --where 'method=POST' "$H"
 follow show -n 0 --show "$H"
+follow red -n 0 --show --redact "$H"
 setpriv --reuid "$SERVER_UID" --regid "$SERVER_GID" --clear-groups "$W/vokt" follow -n 0 "$H" \
     >"$W/owner.out" 2>"$W/owner.err" &
 FOLLOWERS+=($!)
@@ -88,7 +89,7 @@ head -c 4000 /dev/zero | tr '\0' x >"$W/slow.body"
 "${CURL[@]}" --limit-rate 1000 -H 'X-Nr: slow' --data-binary @"$W/slow.body" "$URL?slow=1" &
 SLOW=$!
 sleep 1
-"${CURL[@]}" "$URL?schnell=1"
+"${CURL[@]}" -H 'Cookie: sid=geheim' "$URL?schnell=1"
 "${CURL[@]}" --data 'a=1' "$URL?schnell=2"
 "${CURL[@]}" -H 'Content-Type: application/json' --data '{"n":3}' "$URL?schnell=3"
 wait_rows all 4
@@ -102,6 +103,8 @@ check "--where method=POST: the two POSTs and the upload, nothing else" \
     eval 'wait_rows posts 3 && [ "$(rows posts)" -eq 3 ] && ! grep -q "schnell=1\|vorher" "$W/posts.out"'
 check "--show: each record whole, as vokt show prints it" \
     eval 'grep -c "^==> 20" "$W/show.out" | grep -qx 4 && grep -q "^POST /cgi-bin/vokt.cgi?schnell=3 " "$W/show.out" && grep -q "4000 bytes, whole" "$W/show.out"'
+check "--show --redact: the cookie's value masked" \
+    eval 'grep -q "^  Cookie: sid=\*\*\*\*\*\*$" "$W/red.out" && ! grep -q geheim "$W/red.out"'
 check "as the history's owner: the same four rows" eval 'wait_rows owner 4 && [ "$(rows owner)" -eq 4 ]'
 check "through root's link to the dump: the history beside its target" eval 'wait_rows link 4'
 

@@ -98,4 +98,27 @@ TEST_F(FollowCommand, TheNewestThatLandedThenExitZeroAtInterrupt)
     EXPECT_NE(o.err.find("skipped 20261208T101505.000001Z-5: not a regular file"), std::string::npos) << o.err;
 }
 
+TEST_F(FollowCommand, AWrongCallOrNoHistoryFolderIsExitTwoAtOnce)
+{
+    vokt_lauf::schreib(ordner + "/cgidump", "REQUEST_METHOD=GET\n*0\n");
+    struct {
+        const char *argumente;
+        const char *meldung;
+    } faelle[] = {
+        {"follow --redact cgidump", "usage: vokt follow"},
+        {"follow -n x cgidump", "usage: vokt follow"},
+        {"follow -n -1 cgidump", "usage: vokt follow"},
+        {"follow cgidump nochmal", "usage: vokt follow"},
+        {"follow --where ( cgidump", "follow: bad filter at byte"},
+        {"follow cgidump", "follow: no history folder at cgidump"},
+        {"follow fehlt", "follow: no history folder at fehlt"},
+    };
+    for (const auto &f : faelle) {
+        vokt_lauf::Lauf l = vokt(f.argumente);
+        EXPECT_EQ(l.status, 2) << f.argumente;
+        EXPECT_EQ(l.aus, "") << f.argumente;
+        EXPECT_NE(l.fehler.find(f.meldung), std::string::npos) << f.argumente << ": " << l.fehler;
+    }
+}
+
 } // namespace
