@@ -229,8 +229,7 @@ Beobachtung Verfolgung::beobachten(int fd, Unterwegs &u)
     }
     b.still_ms = uhr_ms() - u.seit_ms;
     Aufzeichnung a;
-    b.ganz = a.kopf_lesen(fd, static_cast<std::uint64_t>(st.st_size)) == Aufzeichnung::GELESEN && a.mit_laenge() &&
-             a.angesagt() >= 0 && a.inhaltlaenge() == static_cast<std::uint64_t>(a.angesagt());
+    b.ganz = a.kopf_lesen(fd, static_cast<std::uint64_t>(st.st_size)) == Aufzeichnung::GELESEN && ganz_angesagt(a);
     return b;
 }
 

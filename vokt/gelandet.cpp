@@ -26,3 +26,9 @@ bool gelandet(const Beobachtung &b)
     }
     return b.geschlossen || b.ganz || b.still_ms >= STILL_MS;
 }
+
+bool ganz_angesagt(const vokt::intern::Aufzeichnung &a)
+{
+    return a.mit_laenge() && a.wert("CONTENT_LENGTH").has_value() && !a.wert("HTTP_TRANSFER_ENCODING").has_value() &&
+           a.angesagt() >= 0 && a.inhaltlaenge() == static_cast<std::uint64_t>(a.angesagt());
+}

@@ -14,6 +14,8 @@
 #ifndef VOKT_GELANDET_H
 #define VOKT_GELANDET_H
 
+#include "intern/aufzeichnung.h"
+
 #include <cstdint>
 
 // How long a record that cannot be asked for a lease must stay unchanged
@@ -40,5 +42,11 @@ struct Beobachtung {
 };
 
 bool gelandet(const Beobachtung &b);
+
+// Whether the record a is whole by its '*' line: as many body bytes as
+// CONTENT_LENGTH announced.  Never for a chunked upload (a
+// Transfer-Encoding entry, or no CONTENT_LENGTH): its body goes on past
+// the '*' line's number.
+bool ganz_angesagt(const vokt::intern::Aufzeichnung &a);
 
 #endif

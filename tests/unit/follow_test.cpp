@@ -35,6 +35,28 @@ TEST(FollowLanded, TheWriterDecidesAndWithoutALeaseCloseWholeOrStill)
     }
 }
 
+TEST(FollowLanded, WholeByItsLengthLineNeverForAChunkedUpload)
+{
+    struct {
+        const char *daten;
+        bool ganz;
+    } faelle[] = {
+        {"REQUEST_METHOD=POST\nCONTENT_LENGTH=3\n*3\nabc", true},
+        {"REQUEST_METHOD=GET\nCONTENT_LENGTH=0\n*0\n", true},
+        {"REQUEST_METHOD=POST\nCONTENT_LENGTH=3\n*3\nab", false},
+        {"REQUEST_METHOD=POST\nCONTENT_LENGTH=3\n*3\nabcd", false},
+        {"REQUEST_METHOD=POST\nHTTP_TRANSFER_ENCODING=chunked\n*0\n", false}, // the body still to come
+        {"REQUEST_METHOD=POST\nCONTENT_LENGTH=0\nHTTP_TRANSFER_ENCODING=chunked\n*0\n", false},
+        {"REQUEST_METHOD=GET\n*0\n", false},
+        {"REQUEST_METHOD=DELETE\nCONTENT_LENGTH=0\n", false}, // no '*' line yet
+    };
+    for (const auto &f : faelle) {
+        Aufzeichnung a;
+        ASSERT_TRUE(a.zerlegen(f.daten)) << f.daten;
+        EXPECT_EQ(ganz_angesagt(a), f.ganz) << f.daten;
+    }
+}
+
 using FollowLease = vokt_lauf::Ordner;
 
 TEST_F(FollowLease, AFileOpenForWritingIsBeingWrittenUntilItIsClosed)
