@@ -13,5 +13,13 @@ int befehl_replay(int argc, char **argv); // replay.cpp
 int befehl_curl(int argc, char **argv);   // replay.cpp
 int befehl_body(int argc, char **argv);   // replay.cpp
 int befehl_pin(int argc, char **argv);    // pin.cpp
+int befehl_follow(int argc, char **argv); // follow.cpp
+
+namespace vokt::intern {
+class Aufzeichnung;
+}
+// vokt show's text (or page) of the record a at datei, open as fd, on
+// standard output; false after a message.  show.cpp, for follow too.
+bool zeigen(const char *datei, int fd, const vokt::intern::Aufzeichnung &a, bool html, bool geschwaerzt);
 
 #endif

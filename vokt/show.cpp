@@ -179,6 +179,25 @@ int teil_schreiben(const Wahl &w, const Aufzeichnung &a, std::string_view inhalt
     return 0;
 }
 
+// The view of the record a with the body bytes inhalt on standard output,
+// masked with geschwaerzt; false after a message.
+bool ansicht_ausgeben(const Aufzeichnung &a, std::string inhalt, bool html, bool geschwaerzt)
+{
+    Aufzeichnung b;
+    int kopie = geschwaerzt ? schwaerzen(a, &inhalt, b) : -2;
+    if (kopie == -1)
+        return false;
+    if (kopie >= 0)
+        close(kopie);
+    Ansicht v = anfrage_ansicht(geschwaerzt ? b : a, inhalt);
+    std::string aus = html ? als_html(v) : als_text(v);
+    if (!alles_schreiben(STDOUT_FILENO, aus.data(), aus.size())) {
+        meldung("show: writing: %s", std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int befehl_show(int argc, char **argv)
@@ -199,17 +218,15 @@ int befehl_show(int argc, char **argv)
         return FEHLER;
     if (w.teil > 0)
         return teil_schreiben(w, a, inhalt);
-    Aufzeichnung b;
-    int kopie = w.geschwaerzt ? schwaerzen(a, &inhalt, b) : -2;
-    if (kopie == -1)
-        return FEHLER;
-    if (kopie >= 0)
-        close(kopie);
-    Ansicht v = anfrage_ansicht(w.geschwaerzt ? b : a, inhalt);
-    std::string aus = w.html ? als_html(v) : als_text(v);
-    if (!alles_schreiben(STDOUT_FILENO, aus.data(), aus.size())) {
-        meldung("show: writing: %s", std::strerror(errno));
-        return FEHLER;
+    return ansicht_ausgeben(a, inhalt, w.html, w.geschwaerzt) ? 0 : FEHLER;
+}
+
+bool zeigen(const char *datei, int fd, const Aufzeichnung &a, bool html, bool geschwaerzt)
+{
+    std::string praefix;
+    if (!inhalt_holen(fd, a, &praefix, PRAEFIX_HOECHSTENS)) {
+        meldung("%s: reading the body: %s", dateiname(datei).c_str(), std::strerror(errno));
+        return false;
     }
-    return 0;
+    return ansicht_ausgeben(a, praefix, html, geschwaerzt);
 }

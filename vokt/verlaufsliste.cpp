@@ -42,6 +42,32 @@ Felder felder(const Listenzeile &z)
     return {iso8601(z.zeit, 6), feld(z.methode, 60), feld(z.ziel, 200), feld(z.typ, 60), z.laenge, z.ganz};
 }
 
+// The fields, each padded to its width (at least), two blanks apart.
+std::string zeile(const Felder &f, const std::array<std::size_t, SPALTEN> &breite)
+{
+    std::string erg;
+    for (std::size_t i = 0; i < SPALTEN; ++i) {
+        erg += f[i];
+        if (i + 1 < SPALTEN)
+            erg.append(breite[i] > f[i].size() ? breite[i] - f[i].size() + 2 : 2, ' ');
+    }
+    return erg + "\n";
+}
+
+// A pinned record's row ends in "  pinned".
+std::string mit_marke(std::string zeile, bool angeheftet)
+{
+    if (angeheftet)
+        zeile.insert(zeile.size() - 1, "  pinned");
+    return zeile;
+}
+
+const Felder KOPF{"TIME", "METHOD", "TARGET", "CONTENT-TYPE", "LENGTH", "BODY"};
+
+// The widths of folgezeile: the time's, and room for the usual method,
+// target, type and length.
+constexpr std::array<std::size_t, SPALTEN> FOLGEBREITE{27, 7, 30, 33, 8, 5};
+
 } // namespace
 
 std::string tabelle(std::vector<Listenzeile> zeilen)
@@ -49,7 +75,7 @@ std::string tabelle(std::vector<Listenzeile> zeilen)
     std::sort(zeilen.begin(), zeilen.end(), [](const Listenzeile &x, const Listenzeile &y) {
         return x.zeit != y.zeit ? x.zeit > y.zeit : x.datei > y.datei;
     });
-    std::vector<Felder> alle{{"TIME", "METHOD", "TARGET", "CONTENT-TYPE", "LENGTH", "BODY"}};
+    std::vector<Felder> alle{KOPF};
     for (const Listenzeile &z : zeilen)
         alle.push_back(felder(z));
     std::array<std::size_t, SPALTEN> breite{};
@@ -57,17 +83,9 @@ std::string tabelle(std::vector<Listenzeile> zeilen)
         for (std::size_t i = 0; i < SPALTEN; ++i)
             breite[i] = std::max(breite[i], f[i].size());
     std::string erg;
-    for (std::size_t r = 0; r < alle.size(); ++r) {
-        const Felder &f = alle[r];
-        std::string zeile;
-        for (std::size_t i = 0; i < SPALTEN; ++i) {
-            zeile += f[i];
-            if (i + 1 < SPALTEN)
-                zeile.append(breite[i] - f[i].size() + 2, ' ');
-        }
+    for (std::size_t r = 0; r < alle.size(); ++r)
         // Row r shows zeilen[r - 1], after the heading.
-        erg += zeile + (r > 0 && zeilen[r - 1].angeheftet ? "  pinned\n" : "\n");
-    }
+        erg += mit_marke(zeile(alle[r], breite), r > 0 && zeilen[r - 1].angeheftet);
     return erg;
 }
 
@@ -80,4 +98,14 @@ bool verlaufseigen(const std::string &pfad)
     while (ordner.size() > 1 && ordner.back() == '/')
         ordner.pop_back();
     return ordner.ends_with(".d");
+}
+
+std::string folgekopf()
+{
+    return zeile(KOPF, FOLGEBREITE);
+}
+
+std::string folgezeile(const Listenzeile &z)
+{
+    return mit_marke(zeile(felder(z), FOLGEBREITE), z.angeheftet);
 }

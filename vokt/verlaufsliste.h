@@ -35,4 +35,10 @@ std::string tabelle(std::vector<Listenzeile> zeilen);
 // no record, passed over without a word where a folder's files are read.
 bool verlaufseigen(const std::string &pfad);
 
+// vokt follow's rows, one at a time as the records come: the columns of
+// tabelle, each as wide as a usual text of it needs (a longer one pushes
+// the rest on), and the heading for them.
+std::string folgezeile(const Listenzeile &z);
+std::string folgekopf();
+
 #endif

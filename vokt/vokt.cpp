@@ -19,6 +19,7 @@ struct Befehl {
 const Befehl BEFEHLE[] = {
     {"show", befehl_show, "show RECORD [--html] [--all]  one record for a person to read"},
     {"list", befehl_list, "list [DUMP | FOLDER]          the history (or one dump), newest first"},
+    {"follow", befehl_follow, "follow [-n N] [DUMP | FOLDER]  new records as they land (tail -f)"},
     {"diff", befehl_diff, "diff A B [--ignore NAME]...   what differs between two records"},
     {"replay", befehl_replay, "replay RECORD [EDITS] -- PROGRAM [ARG...]  run a CGI program on it"},
     {"curl", befehl_curl, "curl RECORD [--url BASE] [EDITS]  a curl command that sends it again"},
