@@ -88,7 +88,8 @@ check "libvokt-cgivar-dev holds the library, its headers and package files" \
     diff "$T/dev.expected" "$T/dev.files"
 
 # The programs are linked statically: no Depends, and Built-Using names the
-# glibc and gcc whose archives went into them, as installed here.
+# glibc, gcc and RE2 (vokt's filter) whose archives went into them, as
+# installed here.
 X=$T/vokt
 dpkg-deb -x "$deb" "$X"
 static() {
@@ -105,10 +106,11 @@ built_using() {
     local bu gcc
     bu=$(dpkg-deb -f "$deb" Built-Using)
     gcc=$(dpkg -S "$(readlink -f "$(g++ -print-file-name=libstdc++.a)")" | sed 's/: .*//')
-    [ "$bu" = "$(printf '%s\n' "$(source_of libc6-dev)" "$(source_of "$gcc")" | sort | paste -s -d, - |
+    [ "$bu" = "$(printf '%s\n' "$(source_of libc6-dev)" "$(source_of "$gcc")" "$(source_of libre2-dev)" | sort |
+        paste -s -d, - |
         sed 's/,/, /g')" ]
 }
-check "Built-Using names this machine's glibc and gcc sources" built_using ||
+check "Built-Using names this machine's glibc, gcc and re2 sources" built_using ||
     dpkg-deb -f "$deb" Built-Using
 check "libvokt-cgivar-dev has no Built-Using (nothing is linked into it)" \
     test -z "$(dpkg-deb -f "$dev" Built-Using)"
