@@ -27,13 +27,17 @@ for d in usr var etc; do
     mount -t overlay overlay \
         -o "lowerdir=/$d,upperdir=$ovl/$d.upper,workdir=$ovl/$d.work" "/$d" || exit 1
 done
-# The package, and the test's files, where the namespace's own /tmp does
-# not hide them.
+# The packages, the consumer's sources and the test's files, where the
+# namespace's own /tmp does not hide them: a checkout, a build folder or the
+# test's folder below /tmp is out of sight once /tmp is replaced, and so is
+# the working folder (lighttpd and cmake would fail to find it).
 W=/var/tmp/vokt-deb-test
 mkdir -p "$W"
 cp "$deb" "$dev" "$W/"
+cp -r "$here/consumer" "$W/consumer"
 deb=$W/$(basename "$deb")
 dev=$W/$(basename "$dev")
+cd "$W" || exit 1
 mount -t tmpfs vokt-deb-tmp /tmp || exit 1
 mount -t tmpfs vokt-deb-run /run || exit 1
 ip link set lo up || exit 1
@@ -146,14 +150,14 @@ purges
 # with pkg-config, without telling either where it is.
 dev_installs() { apt_get install -y "$dev" && dpkg -L libvokt-cgivar-dev | grep -q '/libcgivar\.a$'; }
 check "apt-get installs libvokt-cgivar-dev" dev_installs
-cmake -S "$here/consumer" -B "$W/fp" >"$W/fp.log" 2>&1 && cmake --build "$W/fp" >>"$W/fp.log" 2>&1
+cmake -S "$W/consumer" -B "$W/fp" >"$W/fp.log" 2>&1 && cmake --build "$W/fp" >>"$W/fp.log" 2>&1
 check "find_package(vokt) on the installed package: the consumer builds" test -x "$W/fp/consumer" ||
     cat "$W/fp.log"
 check "find_package(vokt) on the installed package: the consumer serves requests" \
     serves "$W/fp/consumer" "$W"
 mkdir -p "$W/pc"
 # shellcheck disable=SC2046 # the flags are words
-c++ -o "$W/pc/consumer" "$here/consumer/consumer.cpp" $(pkg-config --cflags --libs vokt-cgivar) \
+c++ -o "$W/pc/consumer" "$W/consumer/consumer.cpp" $(pkg-config --cflags --libs vokt-cgivar) \
     >"$W/pc.log" 2>&1
 check "pkg-config vokt-cgivar on the installed package: the consumer builds" test -x "$W/pc/consumer" ||
     cat "$W/pc.log"
