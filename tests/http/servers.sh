@@ -351,12 +351,13 @@ require_root_and() {
 
 # Starts tools/serve.sh and the page as they are in the checkout REPO, in
 # the sandbox on a free port (-n: the program under test is the one built,
-# not rebuilt); sets PORT and BASE.
+# not rebuilt); sets PORT and BASE.  SIGINT as in a terminal's foreground:
+# not ignored, as it is for a shell's background job.
 serve_sh_start() {
     PORT=$(free_port)
     BASE=http://127.0.0.1:$PORT
     sandbox_stage_serve "$1"
-    sandbox_run_root "$SANDBOX/repo/tools/serve.sh" -n -p "$PORT" -b "$SANDBOX/build"
+    sandbox_run_root env --default-signal=INT "$SANDBOX/repo/tools/serve.sh" -n -p "$PORT" -b "$SANDBOX/build"
     if ! wait_answer "$BASE/"; then
         cat "$SANDBOX/run/server.out"
         exit 1
