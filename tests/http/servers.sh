@@ -197,11 +197,31 @@ $(printf '%s\n' "$location" | sed 's/^/        /')
 }
 EOF
 }
+# The command of docs/SERVERS.md that starts fcgiwrap with spawn-fcgi,
+# as one line, without its sudo.
+docs_spawn_fcgi() {
+    sed -n '/^    sudo env -i .*\\$/,/fcgiwrap$/p' "$HTTP_REPO/docs/SERVERS.md" | sed 's/^ *//; s/\\$//' |
+        tr '\n' ' ' | sed 's/^sudo //; s/ *$//'
+}
 # fcgiwrap as Debian's unit runs it (-f: the program's standard error to
 # nginx's log), on the sandbox's socket; nginx once the socket is there.
+# With FCGIWRAP_START=docs: started by the command of docs/SERVERS.md, as
+# root in the test's environment, on the sandbox's socket and for the
+# server's user.
 nginx_with_fcgiwrap() {
-    local sock=$SANDBOX/run/fcgiwrap.socket
+    local sock=$SANDBOX/run/fcgiwrap.socket cmd
     rm -f "$sock"
+    if [ "${FCGIWRAP_START:-}" = docs ]; then
+        cmd=$(docs_spawn_fcgi)
+        case $cmd in *spawn-fcgi*) ;; *) echo "no spawn-fcgi command in docs/SERVERS.md" >&2; return 1 ;; esac
+        cmd=$(printf '%s' "$cmd" | sed "s|/run/fcgiwrap.socket|$sock|; s|www-data|$SERVER_UID|g")
+        sandbox_run_root sh -c "$cmd"' >/dev/null || exit 1
+            for i in $(seq 100); do [ -S "$1" ] && break; sleep 0.1; done
+            exec setpriv --reuid="$3" --regid="$4" --clear-groups \
+                nginx -p "$2" -c "$2/nginx.conf" -e "$2/nginx-error.log" -g "daemon off;"' \
+            sh "$sock" "$SANDBOX/run" "$SERVER_UID" "$SERVER_GID"
+        return
+    fi
     # As Debian's unit starts it: an environment of its own, not the
     # test's, which fcgiwrap would hand on to every program.
     sandbox_run sh -c 'env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin fcgiwrap -f -s "unix:$1" &
