@@ -45,8 +45,8 @@ logversion=$(dpkg-parsechangelog -l "$repo/debian/changelog" -S Version)
 
 # The build's output into the log; its steps, shortly, to standard error.
 progress() {
-    awk -v log="$1" '
-        { print > log; fflush(log) }
+    awk -v logfile="$1" '
+        { print > logfile; fflush(logfile) }
         /^   dh_[a-z_]+/ { print "==", $1; fflush() }
         /^\[ *[0-9]+%\]/ {
             p = $0; sub(/^\[ */, "", p); sub(/%.*/, "", p)
