@@ -47,13 +47,14 @@ logversion=$(dpkg-parsechangelog -l "$repo/debian/changelog" -S Version)
 progress() {
     awk -v logfile="$1" '
         { print > logfile; fflush(logfile) }
+        /^   (dh_|debian\/rules override_dh_)auto_configure/ { last = -1 }
         /^   dh_[a-z_]+/ { print "==", $1; fflush() }
+        /^   debian\/rules override_dh_[a-z_]+/ { sub(/^override_/, "", $2); print "==", $2; fflush() }
         /^\[ *[0-9]+%\]/ {
             p = $0; sub(/^\[ */, "", p); sub(/%.*/, "", p)
             if (int(p / 25) != last) { last = int(p / 25); print "   " p "% built"; fflush() }
         }
-        /tests passed/ { print "  ", $0; fflush() }
-        /^   dh_auto_configure/ { last = -1 }'
+        /tests passed/ { print "  ", $0; fflush() }'
 }
 
 work=$(mktemp -d)
