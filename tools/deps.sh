@@ -17,7 +17,7 @@ PACKAGES=(
   # benchmarks
   libbenchmark-dev
   # end-to-end tests through web servers and a headless browser
-  lighttpd apache2 nginx-light fcgiwrap curl chromium nodejs
+  lighttpd apache2 nginx-light fcgiwrap spawn-fcgi curl chromium nodejs
   # the small CGI hosts: busybox httpd, mini_httpd, Go's net/http/cgi, Python's http.server
   busybox mini-httpd golang-go python3
   # the library's package files and the Debian packages (tools/package.sh:

@@ -13,7 +13,9 @@
 # -j: parallel jobs of the build (default: every processor).
 # The copy holds the files git tracks (as they are in the working tree);
 # outside a git checkout, every file but build folders.  Prints the
-# packages' paths; the build's log is OUT_DIR/build.log.
+# packages' paths; the build's log is OUT_DIR/build.log, and its steps
+# (debhelper's, the compiler's progress, the tests' verdict) go to standard
+# error as they come.
 # DEB_BUILD_OPTIONS=nocheck leaves out the tests.
 set -euo pipefail
 export LC_ALL=C
@@ -21,7 +23,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 out=$repo/build-package
 jobs=$(nproc)
 
-usage() { sed -n '10,17s/^# \{0,1\}//p' "$0" >&2; exit 2; }
+usage() { sed -n '10,19s/^# \{0,1\}//p' "$0" >&2; exit 2; }
 while getopts o:j:h opt; do
     case $opt in
         o) out=$OPTARG ;;
@@ -41,6 +43,20 @@ logversion=$(dpkg-parsechangelog -l "$repo/debian/changelog" -S Version)
     fail "debian/changelog's newest entry is $logversion, the project is $version"
 (cd "$repo" && dpkg-checkbuilddeps) || fail "install the build dependencies (tools/deps.sh)"
 
+# The build's output into the log; its steps, shortly, to standard error.
+progress() {
+    awk -v logfile="$1" '
+        { print > logfile; fflush(logfile) }
+        /^   (dh_|debian\/rules override_dh_)auto_configure/ { last = -1 }
+        /^   dh_[a-z_]+/ { print "==", $1; fflush() }
+        /^   debian\/rules override_dh_[a-z_]+/ { sub(/^override_/, "", $2); print "==", $2; fflush() }
+        /^\[ *[0-9]+%\]/ {
+            p = $0; sub(/^\[ */, "", p); sub(/%.*/, "", p)
+            if (int(p / 25) != last) { last = int(p / 25); print "   " p "% built"; fflush() }
+        }
+        /tests passed/ { print "  ", $0; fflush() }'
+}
+
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 copy=$work/vokt-$version
@@ -55,7 +71,9 @@ fi
 
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
-if ! (cd "$copy" && dpkg-buildpackage -us -uc -b -j"$jobs" "$@") >"$out/build.log" 2>&1; then
+echo "== dpkg-buildpackage in $copy (the whole log: $out/build.log)" >&2
+: >"$out/build.log"
+if ! (cd "$copy" && dpkg-buildpackage -us -uc -b -j"$jobs" "$@") 2>&1 | progress "$out/build.log" >&2; then
     tail -n 40 "$out/build.log" >&2
     fail "dpkg-buildpackage failed (the whole log: $out/build.log)"
 fi

@@ -103,4 +103,19 @@ cat <<EOF
    dump file:          $dump
    Ctrl-C stops the server.
 EOF
-exec lighttpd -D -f "$conf"
+# lighttpd's own answer to SIGINT is a graceful shutdown, which waits for
+# every open connection, and a browser keeps idle ones open for long.  So
+# serve.sh stays, and on Ctrl-C (or SIGTERM, SIGHUP) ends lighttpd with
+# SIGTERM, which closes them at once; lighttpd may have had the terminal's
+# SIGINT too.
+lighttpd -D -f "$conf" &
+server=$!
+stop() {
+    trap '' INT TERM HUP
+    kill -TERM "$server" 2>/dev/null
+    wait "$server" 2>/dev/null || true
+    echo "== stopped"
+    exit 0
+}
+trap stop INT TERM HUP
+wait "$server"

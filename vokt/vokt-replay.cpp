@@ -23,6 +23,7 @@ const char USAGE[] =
     "usage: vokt-replay [--keep NAME]... [--keep-all] [--keep-loader-variables] DUMPFILE [--] PROGRAM [ARG...]\n"
     "       vokt-replay --body DUMPFILE\n"
     "       vokt-replay --curl DUMPFILE [--url BASE] [--body-file FILE]\n"
+    "       vokt-replay --version\n"
     "\n"
     "Replays a request that vokt.cgi recorded in DUMPFILE (a regular file).\n"
     "  PROGRAM   run it as a web server would have run it for that request: the\n"
@@ -195,6 +196,8 @@ int main(int argc, char **argv)
         std::fputs(USAGE, stderr);
         return argc < 2 ? FEHLER : 0;
     }
+    if (std::strcmp(argv[1], "--version") == 0)
+        return std::puts("vokt-replay " VOKT_VERSION) >= 0 ? 0 : FEHLER;
     Aufruf auf;
     if (!argumente(auf, argc, argv))
         return FEHLER;

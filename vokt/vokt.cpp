@@ -35,7 +35,7 @@ int usage(FILE *f, int status)
         f);
     for (const Befehl &b : BEFEHLE)
         std::fprintf(f, "  vokt %s\n", b.was);
-    std::fputs("\n'vokt COMMAND --help' tells more of each.\n", f);
+    std::fputs("\n'vokt COMMAND --help' tells more of each; 'vokt --version' prints the version.\n", f);
     return status;
 }
 
@@ -49,6 +49,8 @@ int main(int argc, char **argv)
         return usage(stderr, FEHLER);
     if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "help") == 0)
         return usage(stdout, 0);
+    if (std::strcmp(argv[1], "--version") == 0)
+        return std::puts("vokt " VOKT_VERSION) >= 0 ? 0 : FEHLER;
     for (const Befehl &b : BEFEHLE)
         if (std::strcmp(argv[1], b.name) == 0)
             return b.lauf(argc - 1, argv + 1);

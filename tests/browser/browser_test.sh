@@ -9,8 +9,8 @@
 #   browser_test.sh BUILD_DIR      (a configured build folder)
 #
 # The screenshot of the result page goes to BUILD_DIR/browser/screenshot.png.
-# Exit status 77 (skipped) without root, node, chromium or the node packages
-# (npm ci in tests/browser).
+# Exit status 77 (skipped; in CI a failure) without root, node, chromium or
+# the node packages (npm ci in tests/browser).
 set -uo pipefail
 export LC_ALL=C
 here=$(cd "$(dirname "$0")" && pwd)
@@ -18,15 +18,9 @@ repo=$(cd "$here/../.." && pwd)
 . "$repo/tests/http/servers.sh"
 build=${1:?build folder}
 require_root_and lighttpd node
-if [ ! -x "${CHROMIUM:-/usr/bin/chromium}" ]; then
-    echo "skipped: chromium is not installed"; exit 77
-fi
-if [ ! -d /srv ]; then
-    echo "skipped: /srv is missing (the site is bound over it)"; exit 77
-fi
-if [ ! -d "$here/node_modules/playwright-core" ]; then
-    echo "skipped: the node packages are missing (npm ci in tests/browser)"; exit 77
-fi
+[ -x "${CHROMIUM:-/usr/bin/chromium}" ] || skip "chromium is not installed"
+[ -d /srv ] || skip "/srv is missing (the site is bound over it)"
+[ -d "$here/node_modules/playwright-core" ] || skip "the node packages are missing (npm ci in tests/browser)"
 
 sandbox_create "$build/vokt.cgi" "$repo/www"
 sandbox_site_at /srv/www

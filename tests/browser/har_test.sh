@@ -7,19 +7,16 @@
 #
 #   har_test.sh BUILD_DIR      (a configured build folder)
 #
-# Exit status 77 (skipped) without node, chromium or the node packages
-# (npm ci in tests/browser).
+# Exit status 77 (skipped; in CI a failure) without node, chromium or the
+# node packages (npm ci in tests/browser).
 set -uo pipefail
 export LC_ALL=C
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:?build folder}
-command -v node >/dev/null || { echo "skipped: node is not installed"; exit 77; }
-if [ ! -x "${CHROMIUM:-/usr/bin/chromium}" ]; then
-    echo "skipped: chromium is not installed"; exit 77
-fi
-if [ ! -d "$here/node_modules/playwright-core" ]; then
-    echo "skipped: the node packages are missing (npm ci in tests/browser)"; exit 77
-fi
+. "$here/../support/skip.sh"
+command -v node >/dev/null || skip "node is not installed"
+[ -x "${CHROMIUM:-/usr/bin/chromium}" ] || skip "chromium is not installed"
+[ -d "$here/node_modules/playwright-core" ] || skip "the node packages are missing (npm ci in tests/browser)"
 
 dir=$(mktemp -d /tmp/vokt-har-test.XXXXXX)
 trap 'rm -rf "$dir"' EXIT

@@ -38,13 +38,17 @@ check "an ISO 8859-1 GET form arrives decoded" \
 check "the dump file is nobody's and holds the request" sh -c \
     "[ \"\$(stat -c %u '$(sandbox_dump)')\" = $NOBODY_UID ] && grep -aqx 'QUERY_STRING=name=M%FCller&stadt=K%F6ln&sprache=deutsch' '$(sandbox_dump)'"
 
-# Ctrl-C: the terminal sends SIGINT to lighttpd, which serve.sh became.
+# Ctrl-C: the terminal sends SIGINT to serve.sh and lighttpd, while a
+# browser holds a connection open that has sent nothing yet (lighttpd's
+# graceful shutdown would wait for it).
 stopped_by_ctrl_c() {
     local inner i
-    # unshare's child is the namespace's shell, whose child is lighttpd.
+    # unshare's child is the namespace's shell, whose child is serve.sh.
     inner=$(pgrep -P "$(pgrep -P "$SERVER_PID")")
     [ -n "$inner" ] || return 1
-    kill -INT "$inner"
+    exec 5<>"/dev/tcp/127.0.0.1/$PORT"
+    sleep 0.2
+    kill -INT "$inner" $(pgrep -P "$inner")
     for i in $(seq 50); do
         if ! kill -0 "$SERVER_PID" 2>/dev/null; then
             wait "$SERVER_PID"
@@ -56,7 +60,8 @@ stopped_by_ctrl_c() {
     done
     return 1
 }
-check "Ctrl-C stops it, with exit status 0" stopped_by_ctrl_c
+check "Ctrl-C stops it at once, with exit status 0, while a connection is open" stopped_by_ctrl_c
+exec 5>&-
 check "nothing answers on the port any more" sh -c "! curl -s -o /dev/null '$BASE/'"
 
 # Installing: the program goes into <prefix>/lib/cgi-bin, where Debian's

@@ -18,6 +18,7 @@ NOBODY_GID=65534
 SERVER_UID=${SERVER_UID:-$NOBODY_UID}
 SERVER_GID=${SERVER_GID:-$NOBODY_GID}
 HTTP_REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+. "$HTTP_REPO/tests/support/skip.sh"
 
 # sandbox_create CGI_PROGRAM [WWW_DIR]: makes SANDBOX with the program as
 # cgi-bin/vokt.cgi and a small probe script as cgi-bin/probe.cgi.
@@ -196,11 +197,31 @@ $(printf '%s\n' "$location" | sed 's/^/        /')
 }
 EOF
 }
+# The command of docs/SERVERS.md that starts fcgiwrap with spawn-fcgi,
+# as one line, without its sudo.
+docs_spawn_fcgi() {
+    sed -n '/^    sudo env -i .*\\$/,/fcgiwrap$/p' "$HTTP_REPO/docs/SERVERS.md" | sed 's/^ *//; s/\\$//' |
+        tr '\n' ' ' | sed 's/^sudo //; s/ *$//'
+}
 # fcgiwrap as Debian's unit runs it (-f: the program's standard error to
 # nginx's log), on the sandbox's socket; nginx once the socket is there.
+# With FCGIWRAP_START=docs: started by the command of docs/SERVERS.md, as
+# root in the test's environment, on the sandbox's socket and for the
+# server's user.
 nginx_with_fcgiwrap() {
-    local sock=$SANDBOX/run/fcgiwrap.socket
+    local sock=$SANDBOX/run/fcgiwrap.socket cmd
     rm -f "$sock"
+    if [ "${FCGIWRAP_START:-}" = docs ]; then
+        cmd=$(docs_spawn_fcgi)
+        case $cmd in *spawn-fcgi*) ;; *) echo "no spawn-fcgi command in docs/SERVERS.md" >&2; return 1 ;; esac
+        cmd=$(printf '%s' "$cmd" | sed "s|/run/fcgiwrap.socket|$sock|; s|www-data|$SERVER_UID|g")
+        sandbox_run_root sh -c "$cmd"' >/dev/null || exit 1
+            for i in $(seq 100); do [ -S "$1" ] && break; sleep 0.1; done
+            exec setpriv --reuid="$3" --regid="$4" --clear-groups \
+                nginx -p "$2" -c "$2/nginx.conf" -e "$2/nginx-error.log" -g "daemon off;"' \
+            sh "$sock" "$SANDBOX/run" "$SERVER_UID" "$SERVER_GID"
+        return
+    fi
     # As Debian's unit starts it: an environment of its own, not the
     # test's, which fcgiwrap would hand on to every program.
     sandbox_run sh -c 'env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin fcgiwrap -f -s "unix:$1" &
@@ -338,35 +359,33 @@ check() {
     if "$@"; then pass "$name"; else fail "$name"; fi
 }
 
-# Skip (ctest's code 77) when the machine cannot run these tests.
+# Skip (ctest's code 77; in CI a failure) when the machine cannot run
+# these tests.
 require_root_and() {
     local tool
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "skipped: needs root for the private mount namespaces"; exit 77
-    fi
+    [ "$(id -u)" -eq 0 ] || skip "needs root for the private mount namespaces"
     for tool in curl unshare setpriv "$@"; do
-        if ! command -v "$tool" >/dev/null; then
-            echo "skipped: $tool is not installed"; exit 77
-        fi
+        command -v "$tool" >/dev/null || skip "$tool is not installed"
     done
 }
 
 # Starts tools/serve.sh and the page as they are in the checkout REPO, in
 # the sandbox on a free port (-n: the program under test is the one built,
-# not rebuilt); sets PORT and BASE.
+# not rebuilt); sets PORT and BASE.  SIGINT as in a terminal's foreground:
+# not ignored, as it is for a shell's background job.
 serve_sh_start() {
     PORT=$(free_port)
     BASE=http://127.0.0.1:$PORT
     sandbox_stage_serve "$1"
-    sandbox_run_root "$SANDBOX/repo/tools/serve.sh" -n -p "$PORT" -b "$SANDBOX/build"
+    sandbox_run_root env --default-signal=INT "$SANDBOX/repo/tools/serve.sh" -n -p "$PORT" -b "$SANDBOX/build"
     if ! wait_answer "$BASE/"; then
         cat "$SANDBOX/run/server.out"
         exit 1
     fi
 }
 
-# require_server lighttpd|apache|nginx: skips (77) unless run as root with
-# that server installed.
+# require_server lighttpd|apache|nginx: skips (77; in CI fails) unless run
+# as root with that server installed.
 require_server() {
     case $1 in
         lighttpd) require_root_and lighttpd ;;

@@ -20,9 +20,7 @@ server=${1:?lighttpd, apache or nginx}
 cgi=${2:?path to vokt.cgi}
 require_server "$server"
 for d in /var/www /usr/lib/cgi-bin; do
-    if [ ! -d "$d" ]; then
-        echo "skipped: $d is missing (the place inside the namespace is bound over it)"; exit 77
-    fi
+    [ -d "$d" ] || skip "$d is missing (the place inside the namespace is bound over it)"
 done
 
 SERVER_UID=33

@@ -27,13 +27,18 @@ for d in usr var etc; do
     mount -t overlay overlay \
         -o "lowerdir=/$d,upperdir=$ovl/$d.upper,workdir=$ovl/$d.work" "/$d" || exit 1
 done
-# The package, and the test's files, where the namespace's own /tmp does
-# not hide them.
+# The packages, the consumer's sources and the test's files, where the
+# namespace's own /tmp does not hide them: a checkout, a build folder or the
+# test's folder below /tmp is out of sight once /tmp is replaced, and so is
+# the working folder (lighttpd and cmake would fail to find it).
 W=/var/tmp/vokt-deb-test
 mkdir -p "$W"
 cp "$deb" "$dev" "$W/"
+cp -r "$here/consumer" "$W/consumer"
+cp "$here/../../README.md" "$W/README.md"
 deb=$W/$(basename "$deb")
 dev=$W/$(basename "$dev")
+cd "$W" || exit 1
 mount -t tmpfs vokt-deb-tmp /tmp || exit 1
 mount -t tmpfs vokt-deb-run /run || exit 1
 ip link set lo up || exit 1
@@ -64,6 +69,7 @@ check "vokt.cgi is installed 0755, root's" \
     test "$(stat -c '%a %U %G' "$cgi")" = "755 root root"
 check "dpkg -L lists vokt.cgi and the documents" lists_files
 check "postinst links $dump to /var/lib/vokt/cgidump, www-data's folder" is_prepared
+check "postinst says nothing of the path then" sh -c "! grep -q 'vokt: $dump' '$W/apt.log'"
 check "remove leaves the link and the folder" removed_leaves_link
 check "purge removes the link and /var/lib/vokt" purged_link_gone
 check "purge leaves /var/www" test -d /var/www
@@ -106,12 +112,15 @@ history_kept() {
 check "with $target.d each record is kept there too" history_kept
 check "purge removes the link, the records and the folder" purged_link_gone
 
-# The README's three lines: the package, CGI enabled in lighttpd, the
-# first request (the server started here by hand: no init system in the
-# namespace).
+# The README's three lines: the package, CGI enabled in lighttpd and the
+# server (re)started by the README's own line, run as it stands there
+# without sudo, while lighttpd does not run yet (service falls back to
+# the init script: no init system in the namespace), the first request.
 readme_lines() {
-    installs && lighty-enable-mod cgi >"$W/lighty.log" 2>&1 &&
-        lighttpd -f /etc/lighttpd/lighttpd.conf >>"$W/lighty.log" 2>&1 &&
+    local line
+    line=$(sed -n 's/^    \(sudo lighty-enable-mod cgi .*\)/\1/p' "$W/README.md" | sed 's/sudo //g')
+    [ -n "$line" ] || { echo "no lighty-enable-mod line in README.md"; return 1; }
+    installs && bash -c "$line" >"$W/lighty.log" 2>&1 &&
         curl -sS --retry 5 --retry-connrefused -o "$W/first" \
             'http://localhost/cgi-bin/vokt.cgi?name=Anna' >>"$W/lighty.log" 2>&1
     local rc=$?
@@ -129,7 +138,7 @@ first_request() {
         grep -aqx 'SERVER_SOFTWARE=lighttpd/.*' "$dump" &&
         [ "$(stat -c '%U %a' /var/lib/vokt/cgidump)" = "www-data 600" ]
 }
-check "the README's lines: install, lighty-enable-mod cgi, lighttpd, curl" readme_lines
+check "the README's lines: install, lighty-enable-mod cgi, service lighttpd, curl" readme_lines
 check "the first request's page and record, www-data's" first_request
 man_pages() {
     local name page
@@ -146,14 +155,14 @@ purges
 # with pkg-config, without telling either where it is.
 dev_installs() { apt_get install -y "$dev" && dpkg -L libvokt-cgivar-dev | grep -q '/libcgivar\.a$'; }
 check "apt-get installs libvokt-cgivar-dev" dev_installs
-cmake -S "$here/consumer" -B "$W/fp" >"$W/fp.log" 2>&1 && cmake --build "$W/fp" >>"$W/fp.log" 2>&1
+cmake -S "$W/consumer" -B "$W/fp" >"$W/fp.log" 2>&1 && cmake --build "$W/fp" >>"$W/fp.log" 2>&1
 check "find_package(vokt) on the installed package: the consumer builds" test -x "$W/fp/consumer" ||
     cat "$W/fp.log"
 check "find_package(vokt) on the installed package: the consumer serves requests" \
     serves "$W/fp/consumer" "$W"
 mkdir -p "$W/pc"
 # shellcheck disable=SC2046 # the flags are words
-c++ -o "$W/pc/consumer" "$here/consumer/consumer.cpp" $(pkg-config --cflags --libs vokt-cgivar) \
+c++ -o "$W/pc/consumer" "$W/consumer/consumer.cpp" $(pkg-config --cflags --libs vokt-cgivar) \
     >"$W/pc.log" 2>&1
 check "pkg-config vokt-cgivar on the installed package: the consumer builds" test -x "$W/pc/consumer" ||
     cat "$W/pc.log"
@@ -166,13 +175,18 @@ dev_purged() {
 check "purge removes libvokt-cgivar-dev" dev_purged
 
 # Something already stands at the path: install and purge leave it alone.
+# postinst says what it left and what to do.
+told_left() {
+    grep -qF "vokt: $dump exists already ($1) and was left as it is" "$W/apt.log" &&
+        grep -qF "rm $dump && dpkg-reconfigure vokt" "$W/apt.log"
+}
 link_stays() {
-    installs && [ "$(readlink "$dump")" = /var/www/elsewhere ] &&
+    installs && [ "$(readlink "$dump")" = /var/www/elsewhere ] && told_left "symbolic link of root" &&
         purges && [ "$(readlink "$dump")" = /var/www/elsewhere ] &&
         [ ! -e /var/www/elsewhere ]
 }
 roots_file_stays() {
-    installs && [ "$(state)" = "regular empty file root root 644 0" ] &&
+    installs && [ "$(state)" = "regular empty file root root 644 0" ] && told_left "regular empty file of root" &&
         purges && [ "$(state)" = "regular empty file root root 644 0" ]
 }
 ln -s /var/www/elsewhere "$dump"

@@ -5,7 +5,7 @@
 # removes and purges them in a private mount and network namespace whose
 # /usr, /var and /etc are overlays with throwaway upper layers: the
 # machine's own /usr, /var and /etc stay untouched.  Needs root (skipped
-# with 77).
+# with 77; in CI a failure).
 #
 #   deb_test.sh SOURCE_DIR BUILD_DIR
 set -uo pipefail
@@ -15,10 +15,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 src=${1:?source folder}
 build=${2:?build folder}
 
-skip() { echo "SKIP: $*"; exit 77; }
+. "$here/../support/skip.sh"
 [ "$(id -u)" -eq 0 ] || skip "needs root (private mount namespace, dpkg)"
 for tool in dpkg-buildpackage dh scdoc apt-get unshare setpriv lintian readelf \
-    man ip lighttpd lighty-enable-mod curl pkg-config; do
+    man ip lighttpd lighty-enable-mod service curl pkg-config; do
     command -v "$tool" >/dev/null || skip "$tool is missing (tools/deps.sh installs it)"
 done
 getent passwd www-data >/dev/null || skip "no user www-data"
@@ -46,6 +46,11 @@ built() {
 }
 check "tools/package.sh builds vokt and libvokt-cgivar-dev, <name>_<version>_<arch>.deb" built ||
     { cat "$T/package.err"; echo "# debian package: no packages"; exit 1; }
+progress_shown() {
+    grep -qx '== dh_auto_configure' "$T/package.err" && grep -qx '== dh_auto_build' "$T/package.err" &&
+        grep -q '^   100% built$' "$T/package.err" && grep -q 'tests passed' "$T/package.err"
+}
+check "tools/package.sh shows the build's steps on standard error" progress_shown
 check "the package build ran the unit tests, and they passed" \
     grep -qE '^100% tests passed, 0 tests failed out of [1-9]' "$T/build.log"
 around >"$T/around.after"
@@ -62,10 +67,11 @@ DESTDIR=$T/install cmake --install "$build" --prefix /usr --component Unspecifie
         page=$(basename "$page" .scd)
         echo "./usr/share/man/man${page##*.}/$page.gz"
     done
-    # dh_compress leaves a document under 4 KiB as it is.
-    readme=./usr/share/doc/vokt/README.md
-    [ "$(stat -c %s "$src/README.md")" -lt 4096 ] || readme=$readme.gz
-    printf '%s\n' "$readme" ./usr/share/doc/vokt/changelog.gz \
+    # The documents as they lie in the checkout, uncompressed, so that
+    # their links hold; LICENSE is a link to copyright.
+    (cd "$src" && git ls-files README.md docs 2>/dev/null || find README.md docs -type f) |
+        sed 's|^|./usr/share/doc/vokt/|'
+    printf '%s\n' ./usr/share/doc/vokt/changelog.gz ./usr/share/doc/vokt/LICENSE \
         ./usr/share/doc/vokt/copyright ./usr/share/lintian/overrides/vokt
 } | sort >"$T/files.expected"
 dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -v '/$' | sort >"$T/files"
@@ -114,6 +120,18 @@ check "Built-Using names this machine's glibc, gcc and re2 sources" built_using 
     dpkg-deb -f "$deb" Built-Using
 check "libvokt-cgivar-dev has no Built-Using (nothing is linked into it)" \
     test -z "$(dpkg-deb -f "$dev" Built-Using)"
+# Every relative link of the installed README and documents leads to a
+# file of the package.
+links_hold() {
+    local f target bad=0
+    for f in "$X"/usr/share/doc/vokt/README.md "$X"/usr/share/doc/vokt/docs/*.md; do
+        for target in $(grep -oE '\]\([^)#]+' "$f" | sed 's/^](//' | grep -v '^[a-z]*:'); do
+            [ -e "$(dirname "$f")/$target" ] || { echo "${f#"$X"}: $target is not in the package"; bad=1; }
+        done
+    done
+    return "$bad"
+}
+check "every link of the installed README and docs leads to a file of the package" links_hold
 zcat "$X/usr/share/doc/vokt/changelog.gz" >"$T/changelog"
 check "the changelog in the package is debian/changelog" \
     cmp -s "$T/changelog" "$src/debian/changelog"

@@ -2,6 +2,7 @@
 // whose printed command bash runs against a small loopback server that
 // captures what arrives.  Every file lives in a folder the test owns.
 #include "process.h"
+#include "skip.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -357,6 +358,13 @@ TEST_F(Replay, ErrorsGiveOneLineStatus2AndRunNothing)
     Ergebnis hilfe = starte({REPLAY, "--help"});
     EXPECT_EQ(hilfe.status, 0);
     EXPECT_NE(hilfe.err.find("--curl"), std::string::npos);
+    EXPECT_NE(hilfe.err.find("--version"), std::string::npos);
+    for (const std::string &programm : {REPLAY, VOKT}) {
+        Ergebnis version = starte({programm, "--version"});
+        EXPECT_EQ(version.status, 0) << programm;
+        EXPECT_EQ(version.out, programm.substr(programm.rfind('/') + 1) + " " VOKT_VERSION "\n");
+        EXPECT_EQ(version.err, "");
+    }
 }
 
 // ---- --curl against a loopback server that captures what arrives ---------
@@ -479,7 +487,7 @@ std::string kopfname(const std::string &env)
 TEST_F(CurlReplay, HostileRecordsArriveExactlyAndRunNothing)
 {
     if (!hat_curl())
-        GTEST_SKIP() << "curl is not installed";
+        SKIP_UNLESS_CI("curl is not installed");
     ASSERT_NE(server_.port(), 0);
     std::mt19937 z(20261208);
     for (int runde = 0; runde < 40; ++runde) {
@@ -541,7 +549,7 @@ TEST_F(CurlReplay, HostileRecordsArriveExactlyAndRunNothing)
 TEST_F(CurlReplay, RecordWithoutHostOrUriAndHostileNames)
 {
     if (!hat_curl())
-        GTEST_SKIP() << "curl is not installed";
+        SKIP_UNLESS_CI("curl is not installed");
     // No REQUEST_URI: SCRIPT_NAME, PATH_INFO and the query string; blanks
     // in the target are sent as %20; a name that is no header name is left
     // out; CONTENT_LENGTH and TRANSFER_ENCODING headers are curl's business.
@@ -559,7 +567,7 @@ TEST_F(CurlReplay, RecordWithoutHostOrUriAndHostileNames)
 TEST_F(CurlReplay, TheBodyIsInTheCommandOrInAFileOfItsOwn)
 {
     if (!hat_curl())
-        GTEST_SKIP() << "curl is not installed";
+        SKIP_UNLESS_CI("curl is not installed");
     // Up to 64 KiB in the command, more with --body-file only, which is
     // used whatever the size; an empty POST still says Content-Length: 0.
     struct Fall {
@@ -789,24 +797,28 @@ TEST_F(Replay, VoktErrorsGiveOneLineStatus2AndRunNothing)
 
 // vokt.cgi replayed with edits records the edited request.  It runs as
 // nobody, in a mount namespace of its own whose /tmp is a folder of the
-// test: its dump goes there, no real user's dump is written.
+// test: its dump goes there, no real user's dump is written.  vokt and
+// vokt.cgi are copied into that folder: a build folder below /tmp is hidden
+// in the namespace.
 TEST_F(Replay, VoktReplayIntoVoktCgiRecordsTheEditedRequest)
 {
     if (geteuid() != 0 || access("/usr/bin/unshare", X_OK) != 0 || access("/usr/bin/setpriv", X_OK) != 0)
-        GTEST_SKIP() << "needs root, unshare and setpriv";
+        SKIP_UNLESS_CI("needs root, unshare and setpriv");
     const std::string kopf = "GATEWAY_INTERFACE=CGI/1.1\nSERVER_PROTOCOL=HTTP/1.1\nREQUEST_METHOD=POST\n"
                              "CONTENT_TYPE=application/x-www-form-urlencoded\n";
     std::string rec = datei("rec", kopf + "CONTENT_LENGTH=3\nQUERY_STRING=a=1\nHTTP_COOKIE=s=1\n*3\nx=1");
     std::string neu = datei("neu", "y=22&z=3");
     ASSERT_EQ(mkdir((dir_ + "/tmp").c_str(), 01777), 0);
     ASSERT_EQ(chmod((dir_ + "/tmp").c_str(), 01777), 0);
-    for (const std::string &p : {dir_, rec, neu})
+    ASSERT_EQ(mkdir((dir_ + "/tmp/bin").c_str(), 0755), 0);
+    ASSERT_TRUE(write_file(dir_ + "/tmp/bin/vokt", read_file(VOKT)));
+    ASSERT_TRUE(write_file(dir_ + "/tmp/bin/vokt.cgi", read_file(VOKT_CGI)));
+    for (const std::string &p : {dir_, rec, neu, dir_ + "/tmp/bin/vokt", dir_ + "/tmp/bin/vokt.cgi"})
         ASSERT_EQ(chmod(p.c_str(), 0755), 0);
     const std::string skript = "mount --bind \"$1/tmp\" /tmp && exec setpriv --reuid=65534 --regid=65534 "
-                               "--clear-groups \"$2\" replay rec --set QUERY_STRING=b=2 --unset HTTP_COOKIE "
-                               "--body-file neu -- \"$3\"";
-    Ergebnis r = starte({"/usr/bin/unshare", "-m", "--propagation", "private", "/bin/sh", "-c", skript, "sh", dir_,
-                         VOKT, VOKT_CGI});
+                               "--clear-groups /tmp/bin/vokt replay rec --set QUERY_STRING=b=2 --unset HTTP_COOKIE "
+                               "--body-file neu -- /tmp/bin/vokt.cgi";
+    Ergebnis r = starte({"/usr/bin/unshare", "-m", "--propagation", "private", "/bin/sh", "-c", skript, "sh", dir_});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("b=2"), std::string::npos) << r.out;
     EXPECT_NE(r.err.find(": a valid CGI response (Content-Type"), std::string::npos) << r.err;
@@ -816,7 +828,7 @@ TEST_F(Replay, VoktReplayIntoVoktCgiRecordsTheEditedRequest)
 TEST_F(CurlReplay, VoktCurlSendsTheEditedRequest)
 {
     if (!hat_curl())
-        GTEST_SKIP() << "curl is not installed";
+        SKIP_UNLESS_CI("curl is not installed");
     const std::string text = "REQUEST_METHOD=POST\nREQUEST_URI=/p\nHTTP_COOKIE=s=1\nHTTP_X_A=1\n"
                              "CONTENT_TYPE=text/plain\n*3\nabc";
     datei("neu", "new body\n");

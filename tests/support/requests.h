@@ -5,6 +5,7 @@
 
 #include "pages.h"
 #include "sandbox.h"
+#include "skip.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -45,7 +46,7 @@ protected:
     void SetUp() override
     {
         if (!Sandbox::usable())
-            GTEST_SKIP() << "needs root for a private mount namespace";
+            SKIP_UNLESS_CI("needs root for a private mount namespace");
         box = std::make_unique<Sandbox>();
     }
     std::unique_ptr<Sandbox> box;
