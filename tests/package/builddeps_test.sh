@@ -39,6 +39,7 @@ looked_for() {
     (cd "$src" && git ls-files '*CMakeLists.txt' '*.cmake' 2>/dev/null ||
         find . -path ./build\* -prune -o \( -name CMakeLists.txt -o -name '*.cmake' \) -print) |
         grep -vE '(^|/)fuzz/' | (cd "$src" && xargs -d '\n' cat) | sed 's/#.*//' | tr '\n' ' ' |
+        sed -E 's/(pkg_check_modules|pkg_search_module)\( *([A-Za-z0-9_]+)( +(REQUIRED|QUIET|IMPORTED_TARGET|GLOBAL))+/\1(\2/g' |
         grep -oE '(find_package|find_program|pkg_check_modules|pkg_search_module)\( *[A-Za-z0-9_]+( +[A-Za-z0-9_.+-]+)?' |
         sed -E 's/^find_package\( *([A-Za-z0-9_]+).*/package \1/;
                 s/^find_program\( *[A-Za-z0-9_]+ +([A-Za-z0-9_.+-]+).*/program \1/;
