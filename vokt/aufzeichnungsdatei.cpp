@@ -23,28 +23,27 @@ namespace {
 // message naming pfad.
 int oeffnen(int ordner, const char *name, bool folgen, const char *pfad, std::uint64_t *groesse)
 {
-    std::string n = dateiname(pfad);
     struct stat st {};
     int fd = -1;
-    if (fstatat(ordner, name, &st, folgen ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
-        meldung("%s: %s", n.c_str(), std::strerror(errno));
+    const char *grund = nullptr; // why it is refused
+    bool da = fstatat(ordner, name, &st, folgen ? 0 : AT_SYMLINK_NOFOLLOW) == 0;
+    if (!da ||
+        (S_ISREG(st.st_mode) &&
+         ((fd = openat(ordner, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (folgen ? 0 : O_NOFOLLOW))) < 0 ||
+          fstat(fd, &st) != 0))) {
+        grund = std::strerror(errno);
     } else if (S_ISDIR(st.st_mode)) {
-        meldung("%s: %s", n.c_str(), std::strerror(EISDIR));
+        grund = std::strerror(EISDIR);
     } else if (S_ISLNK(st.st_mode)) {
-        meldung("%s: a link in the folder: not followed", n.c_str());
-    } else if (!S_ISREG(st.st_mode)) {
-        meldung("%s: not a regular file (a FIFO, a device or a socket): refused", n.c_str());
-    } else if ((fd = openat(ordner, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (folgen ? 0 : O_NOFOLLOW))) <
-                   0 ||
-               fstat(fd, &st) != 0) {
-        meldung("%s: %s", n.c_str(), std::strerror(errno));
-    } else if (!S_ISREG(st.st_mode)) {
-        // Changed since it was looked at.
-        meldung("%s: not a regular file (a FIFO, a device or a socket): refused", n.c_str());
-    } else {
+        grund = "a link in the folder: not followed";
+    } else if (S_ISREG(st.st_mode)) {
         *groesse = static_cast<std::uint64_t>(st.st_size);
         return fd;
+    } else {
+        // Not a regular file, or changed into none since it was looked at.
+        grund = "not a regular file (a FIFO, a device or a socket): refused";
     }
+    meldung("%s: %s", dateiname(pfad).c_str(), grund);
     if (fd >= 0)
         close(fd);
     return -1;
