@@ -325,7 +325,8 @@ TEST_F(History, ARecordBeingWrittenIsNeverPruned)
     make_dir(dir, 65534);
     set_keep("2");
     Request slow = numbered(1);
-    slow.chunk = 20; // 150 pieces, 2 ms apart
+    slow.chunk = 20; // 150 pieces, 20 ms apart: 3 s, long after the GETs, on a busy machine too
+    slow.pause_ms = 20;
     Request get1 = get("a=1");
     Request get2 = get("a=2");
     auto res = box->run_all({slow, get1, get2});
