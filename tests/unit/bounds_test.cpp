@@ -58,22 +58,11 @@ protected:
     // vokt with the arguments, its address space limited to mib MiB.
     vokt_lauf::Lauf begrenzt(const std::string &argumente, rlim_t mib) const
     {
-        std::vector<std::string> woerter{VOKT};
+        std::vector<std::string> woerter;
         std::istringstream s(argumente);
         for (std::string w; s >> w;)
             woerter.push_back(w);
-        std::vector<char *> argv;
-        for (std::string &w : woerter)
-            argv.push_back(w.data());
-        argv.push_back(nullptr);
-        const char *dir = ordner.c_str();
-        Outcome o = run_captured([&] {
-            rlimit r{mib << 20, mib << 20};
-            if (setrlimit(RLIMIT_AS, &r) == 0 && chdir(dir) == 0)
-                execv(VOKT, argv.data());
-            _exit(127);
-        });
-        return {o.status, o.out, o.err};
+        return vokt(woerter, mib);
     }
 
     void pruefen(const Fall &f) const

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -56,8 +57,9 @@ protected:
         return vokt(woerter);
     }
 
-    // vokt with these words as its arguments.
-    Lauf vokt(std::vector<std::string> woerter) const
+    // vokt with these words as its arguments; with mib, its address space
+    // limited to that many MiB.
+    Lauf vokt(std::vector<std::string> woerter, rlim_t mib = 0) const
     {
         woerter.insert(woerter.begin(), VOKT);
         std::vector<char *> argv;
@@ -66,7 +68,8 @@ protected:
         argv.push_back(nullptr);
         const char *dir = ordner.c_str();
         Outcome o = run_captured([&] {
-            if (chdir(dir) == 0)
+            rlimit r{mib << 20, mib << 20};
+            if ((mib == 0 || setrlimit(RLIMIT_AS, &r) == 0) && chdir(dir) == 0)
                 execv(VOKT, argv.data());
             _exit(127);
         });
