@@ -3,6 +3,7 @@
 # namespace (bench/run.sh starts it with unshare -m).  Appends one line per
 # program and case to RESULTS:
 #   case label median_us q1_us q3_us median_maxrss_kib max_maxrss_kib minflt
+#   mean_us mean_cpu_us
 # or, for the web server, "rps label median q1 q3", or, for the work
 # floor's byte comparison, "cmp case label same|DIFFERENT".
 # VOKT_BENCH_ONLY=req|hist|body|form|web|work runs one section only.

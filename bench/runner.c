@@ -1,14 +1,16 @@
 /* The bench's harness.
  *
  *   runner time REPS ENVFILE STDINFILE 'label=/path/prog arg...' ...
- *       Runs every command REPS times, interleaved (A B C A B C ...), each
+ *       Runs every command REPS times, interleaved (A B C B C A ...), each
  *       with exactly the environment of ENVFILE (one entry a line),
  *       STDINFILE on standard input and standard output on /dev/null, and
  *       prints one line per command:
  *         label median_us q1_us q3_us median_maxrss_kib max_maxrss_kib minflt
  *       Wall time is fork to reaped child; peak memory is the child's
  *       ru_maxrss from wait4, minflt its minor page faults (median); then
- *       the mean wall time.  A label "name@FROM:TO" renames the folder
+ *       the mean wall time, then the child's mean CPU time (user and
+ *       system, from wait4), which other jobs on the machine move far
+ *       less than the wall time.  A label "name@FROM:TO" renames the folder
  *       FROM to TO before each run of its command and back after it (not
  *       timed): commands that find different folders at one path (a
  *       history of their own at the dump's .d) alternate in one run.
@@ -101,6 +103,7 @@ struct cmd {
     double us[MAXREPS];
     long rss[MAXREPS];
     long flt[MAXREPS];
+    double cpu_sum; /* the child's user and system time, us */
 };
 
 static struct cmd cmds[MAXCMD];
@@ -159,6 +162,8 @@ static double run_once(struct cmd *c, char **envp, const char *stdinfile, long *
     }
     *maxrss = ru.ru_maxrss;
     *minflt = ru.ru_minflt;
+    c->cpu_sum += (double)(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e6 +
+                  (double)(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec);
     return (double)(t1.tv_sec - t0.tv_sec) * 1e6 + (double)(t1.tv_nsec - t0.tv_nsec) / 1e3;
 }
 
@@ -201,9 +206,16 @@ static int do_time(int argc, char **argv)
     long dummy, dummy2;
     for (int i = 0; i < nc; ++i)
         run_once(&cmds[i], envp, argv[4], &dummy, &dummy2);
+    for (int i = 0; i < nc; ++i)
+        cmds[i].cpu_sum = 0;
+    /* Each round starts one command further on (A B C, B C A, C A B, ...):
+     * a command's place in the round (what ran just before it, what its
+     * predecessor left in the caches) is then the same for all. */
     for (int r = 0; r < reps; ++r)
-        for (int i = 0; i < nc; ++i)
+        for (int k = 0; k < nc; ++k) {
+            int i = (r + k) % nc;
             cmds[i].us[r] = run_once(&cmds[i], envp, argv[4], &cmds[i].rss[r], &cmds[i].flt[r]);
+        }
     for (int i = 0; i < nc; ++i) {
         struct cmd *c = &cmds[i];
         double sum = 0;
@@ -212,9 +224,9 @@ static int do_time(int argc, char **argv)
         qsort(c->us, (size_t)reps, sizeof c->us[0], cmp_double);
         qsort(c->rss, (size_t)reps, sizeof c->rss[0], cmp_long);
         qsort(c->flt, (size_t)reps, sizeof c->flt[0], cmp_long);
-        printf("%s %.1f %.1f %.1f %ld %ld %ld %.1f\n", c->label, quantile(c->us, reps, 0.5),
+        printf("%s %.1f %.1f %.1f %ld %ld %ld %.1f %.1f\n", c->label, quantile(c->us, reps, 0.5),
                quantile(c->us, reps, 0.25), quantile(c->us, reps, 0.75), c->rss[reps / 2],
-               c->rss[reps - 1], c->flt[reps / 2], sum / reps);
+               c->rss[reps - 1], c->flt[reps / 2], sum / reps, c->cpu_sum / reps);
     }
     return 0;
 }
