@@ -66,6 +66,24 @@ replay_many() {
 }
 check "replay --where: a line per record, exit 1 for the one that failed" replay_many
 
+# The history's setting, through the server: a count with a size, then a
+# setting that names no limit, which the page and vokt list report.
+printf '2 1M\n' >"$H/keep"
+chown "$SERVER_UID:$SERVER_GID" "$H/keep"
+for i in 1 2 3; do "${CURL[@]}" "$URL?neu=$i"; sleep 0.01; done
+kept_newest() {
+    n=$(ls "$H" | grep -c '^2')
+    [ "$n" -ge 2 ] && [ "$n" -le 3 ] && "$vokt" list --where 'query~neu=3' "$H" >/dev/null &&
+        ! "$vokt" list --where 'query~seite' "$H" >/dev/null 2>&1
+}
+check "keep '2 1M': two records (one more between passes), the newest among them" kept_newest
+printf 'lots\n' >"$H/keep"
+bad_setting() {
+    curl -sS -m 60 "$URL?neu=4" >"$W/page" && grep -q 'nennt keine Grenze des Verlaufs' "$W/page" &&
+        "$vokt" list "$H" 2>"$W/err" >/dev/null && grep -q 'names no limit' "$W/err"
+}
+check "a keep that names no limit: the page and vokt list say so" bad_setting
+
 server_stop
 check "stopped: no process of the sandbox is left" test "$(sandbox_leftovers)" -eq 0
 echo "# $server: $FAILED failed"
