@@ -191,3 +191,31 @@ std::string urteil_text(const Urteil &u)
         return "a valid CGI response (" + was + "; " + ende + ")";
     return "no valid CGI response: " + u.grund + (ende.empty() ? "" : "; " + ende);
 }
+
+Antwort cgi_antwort(std::string_view ausgabe)
+{
+    Antwort a;
+    Urteil u = antwort_pruefen(ausgabe, true);
+    if (!u.gueltig) {
+        a.status = 500;
+        a.inhalt = ausgabe;
+        return a;
+    }
+    a.status = u.location ? 302 : 200;
+    for (;;) {
+        std::size_t lf = ausgabe.find('\n');
+        std::string_view zeile = ausgabe.substr(0, lf);
+        ausgabe.remove_prefix(lf + 1);
+        zeile.remove_suffix(!zeile.empty() && zeile.back() == '\r' ? 1 : 0);
+        if (zeile.empty())
+            break;
+        std::size_t doppelpunkt = zeile.find(':');
+        std::string_view name = zeile.substr(0, doppelpunkt);
+        if (!gleich_ohne_gross(name, "status"))
+            a.kopf.push_back(std::string(name) + ": " + std::string(ohne_blanks(zeile.substr(doppelpunkt + 1))));
+    }
+    if (!u.status.empty())
+        a.status = (u.status[0] - '0') * 100 + (u.status[1] - '0') * 10 + (u.status[2] - '0');
+    a.inhalt = ausgabe;
+    return a;
+}

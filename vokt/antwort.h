@@ -14,6 +14,8 @@
 #ifndef VOKT_ANTWORT_H
 #define VOKT_ANTWORT_H
 
+#include "schnappschuss.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -38,5 +40,12 @@ Urteil antwort_pruefen(std::string_view anfang, bool ganz);
 
 // The verdict for the summary, one line (record bytes made visible).
 std::string urteil_text(const Urteil &u);
+
+// All of a CGI program's output as the response that a web server makes
+// of it: the Status header's code (that line left out), else 302 with a
+// Location, else 200; the other header lines in order; the body after the
+// empty line.  Output that is no valid CGI response is a response 500 with
+// no header, all of the output its body.
+Antwort cgi_antwort(std::string_view ausgabe);
 
 #endif

@@ -10,6 +10,7 @@
 #include "curl.h"
 #include "lauf.h"
 #include "meldung.h"
+#include "schnappschussordner.h"
 #include "schwaerzen.h"
 #include "treffer.h"
 #include "woerter.h"
@@ -33,7 +34,7 @@ namespace {
 
 const char REPLAY_USAGE[] =
     "usage: vokt replay RECORD [EDIT]... [--keep NAME]... [--keep-all] [--keep-loader-variables]\n"
-    "                   [--] PROGRAM [ARG...]\n"
+    "                   [CHECK]... [--] PROGRAM [ARG...]\n"
     "\n"
     "Runs PROGRAM as a web server would have run it for the request recorded in\n"
     "RECORD: the recorded entries are its environment, the recorded body is its\n"
@@ -53,12 +54,19 @@ const char REPLAY_USAGE[] =
     "                    a pipe such as /dev/stdin too), and CONTENT_LENGTH is its\n"
     "                    length unless --set or --unset names CONTENT_LENGTH\n"
     "\n"
-    "vokt replay --where FILTER [DUMP | FOLDER] [EDIT]... [--keep...] -- PROGRAM [ARG...]\n"
+    "vokt replay --where FILTER [DUMP | FOLDER] [EDIT]... [--keep...] [CHECK]... -- PROGRAM [ARG...]\n"
     "runs PROGRAM on every record that FILTER matches (see vokt(1), FILTERS), oldest\n"
     "first, its output counted, not shown, and prints one line for each: the\n"
     "record's time, its target, the exit status and the response check.  Exit\n"
     "status 1 when a check failed or a program did not exit 0, 1 when nothing\n"
-    "matched, 2 when it could not be run.\n";
+    "matched, 2 when it could not be run.\n"
+    "\n"
+    "CHECK, before PROGRAM, for one RECORD or with --where: the output is kept (up\n"
+    "to 16 MiB; more fails the record) as the response a web server makes of it\n"
+    "(status, header lines, body), not shown, and checked; one line for each\n"
+    "record: its time, its target, the exit status, the verdict, then one line\n"
+    "for each failed expectation.  Exit status 1 when a snapshot differs, an\n"
+    "expectation fails, the response check failed or a program did not exit 0.\n";
 
 const char CURL_USAGE[] = "usage: vokt curl RECORD [--url BASE] [--redact] [EDIT]...\n"
                           "\n"
@@ -103,6 +111,7 @@ struct Aufruf {
     bool geschwaerzt = false;           // --redact (curl)
     Aenderungen ae;                     // --set, --unset (the new body's length comes later)
     Laufwahl lauf;                      // PROGRAM, --keep...
+    Schnappschusswahl pruefung;         // --snapshot, --expect-... (replay)
 };
 
 // The argument of the option at argv[i]; null, with a message, when none follows.
@@ -172,6 +181,9 @@ bool option(Aufruf &auf, int argc, char **argv, int &i)
     bool behalten = o == "--keep" || o == "--keep-all" || o == "--keep-loader-variables";
     if (auf.art == Art::REPLAY && behalten)
         return laufoption(auf, o, argc, argv, i);
+    int pruefung = auf.art == Art::REPLAY ? schnappschussoption(auf.pruefung, argc, argv, i) : -1;
+    if (pruefung >= 0)
+        return pruefung == 1;
     if (behalten || o == "--url")
         meldung("%s belongs to vokt %s", sichtbar(argv[i]).c_str(), behalten ? "replay" : "curl");
     else
@@ -368,49 +380,102 @@ bool viele_argumente(Aufruf &auf, int argc, char **argv)
     return true;
 }
 
-// One record run, its line printed; false when its check failed.  *status
-// gets FEHLER when the program could not be run at all.
-bool einen_lauf(Aufruf &auf, const Fund &f, int *status)
+// What a record's run gave: 0 passed, 1 failed, FEHLER when the program
+// or a snapshot could not be run, read or written (after a message).
+constexpr int BESTANDEN = 0, DURCHGEFALLEN = 1;
+
+// The checks that --snapshot and --expect-... ask of the program's
+// output m, the record's line (zeile so far) printed with the verdict,
+// then one line for each failed expectation.
+int pruefen(const Aufruf &auf, const Fund &f, const Mitschnitt &m, const Urteil &u, std::string zeile)
+{
+    const Schnappschusswahl &w = auf.pruefung;
+    if (m.ausgabe > SCHNAPPSCHUSS_HOECHSTENS) {
+        std::printf("%s  too large: %llu bytes of output, more than the 16 MiB a response is checked in\n",
+                    zeile.c_str(), static_cast<unsigned long long>(m.ausgabe));
+        return DURCHGEFALLEN;
+    }
+    Antwort a = cgi_antwort(m.anfang);
+    bool gleich = true;
+    if (w.ordner != nullptr) {
+        Abgleich g = abgleichen(a, schnappschussname(f.pfad), w);
+        if (g.art == Abgleich::FEHLER)
+            return FEHLER;
+        zeile += "  " + g.text;
+        gleich = g.art != Abgleich::ANDERS;
+    }
+    if (w.ordner == nullptr || !u.gueltig)
+        zeile += "  " + urteil_text(u);
+    std::printf("%s\n", zeile.c_str());
+    std::vector<std::string> verfehlt = erwartung_verfehlt(a, w.erwartung);
+    std::string vorne = zeile.substr(0, zeile.find("  exit "));
+    for (const std::string &v : verfehlt)
+        std::printf("%s  %s\n", vorne.c_str(), v.c_str());
+    return gleich && verfehlt.empty() ? BESTANDEN : DURCHGEFALLEN;
+}
+
+// One record run, its line printed (with the checks that the options ask
+// for); BESTANDEN, DURCHGEFALLEN or FEHLER.
+int einen_lauf(Aufruf &auf, const Fund &f)
 {
     auf.datei = f.pfad.c_str();
     Aufzeichnung a, b;
     int quelle = -1;
     const Aufzeichnung *r = vorbereiten(auf, &quelle, a, b);
     if (r == nullptr)
-        return false;
+        return DURCHGEFALLEN;
+    bool pruefung = auf.pruefung.gefragt();
     Mitschnitt m;
-    m.anfang_hoechstens = ANFANG_HOECHSTENS;
+    m.anfang_hoechstens = pruefung ? SCHNAPPSCHUSS_HOECHSTENS + 1 : ANFANG_HOECHSTENS;
     m.weitergeben = false;
     auf.lauf.mitschnitt = &m;
     auf.lauf.urschrift = &a;
-    *status = laufen(auf.lauf, auf.datei, quelle, *r);
+    int status = laufen(auf.lauf, auf.datei, quelle, *r);
     close(quelle);
     if (!m.gelaufen)
-        return false;
-    Urteil u = antwort_pruefen(m.anfang, m.ausgabe <= m.anfang.size());
+        return FEHLER;
+    std::string_view anfang = std::string_view(m.anfang).substr(0, ANFANG_HOECHSTENS);
+    Urteil u = antwort_pruefen(anfang, m.ausgabe <= anfang.size());
     std::string ziel = anfrageziel(a);
-    std::printf("%s  %s  exit %d  %s\n", iso8601(f.zeit, 6).c_str(), ziel.empty() ? "-" : sichtbar(ziel, 200).c_str(),
-                *status, urteil_text(u).c_str());
+    std::string zeile =
+        iso8601(f.zeit, 6) + "  " + (ziel.empty() ? "-" : sichtbar(ziel, 200)) + "  exit " + std::to_string(status);
+    int erg = BESTANDEN;
+    if (pruefung)
+        erg = pruefen(auf, f, m, u, zeile);
+    else
+        std::printf("%s  %s\n", zeile.c_str(), urteil_text(u).c_str());
     std::fflush(stdout);
-    return u.gueltig && *status == 0;
+    return erg == BESTANDEN && !(u.gueltig && status == 0) ? DURCHGEFALLEN : erg;
 }
 
 int viele_laeufe(int argc, char **argv)
 {
     Aufruf auf;
     Filter filter;
-    if (!viele_argumente(auf, argc, argv) || !filter_uebersetzen("replay", auf.filter, &filter))
+    if (!viele_argumente(auf, argc, argv) || !schnappschusswahl_pruefen(auf.pruefung) ||
+        !filter_uebersetzen("replay", auf.filter, &filter))
         return FEHLER;
     std::vector<Fund> funde;
     int erg = treffer("replay", auf.datei, filter, &funde);
-    for (const Fund &f : funde) {
-        int status = 0;
-        if (!einen_lauf(auf, f, &status))
-            erg = status == FEHLER ? FEHLER : 1;
-        if (erg == FEHLER)
-            break;
+    for (std::size_t i = 0; i < funde.size() && erg != FEHLER; ++i) {
+        int e = einen_lauf(auf, funde[i]);
+        erg = e != BESTANDEN ? e : erg;
     }
     return erg;
+}
+
+// One RECORD checked as --snapshot and --expect-... ask: as one record of
+// --where.
+int einen_pruefen(Aufruf &auf)
+{
+    Aufzeichnung a;
+    int fd = laden(auf.datei, a);
+    if (fd < 0)
+        return FEHLER;
+    std::string_view pfad = auf.datei;
+    Fund f{auf.datei, std::string(pfad.substr(pfad.rfind('/') + 1)), aufzeichnungszeit(auf.datei, fd)};
+    close(fd);
+    return einen_lauf(auf, f);
 }
 
 // Whether replay's words hold --where before "--".
@@ -479,10 +544,13 @@ int mit_aufruf(int argc, char **argv, Art art, const char *usage)
 {
     Aufruf auf;
     auf.art = art;
-    if (!argumente(auf, argc, argv))
+    if (!argumente(auf, argc, argv) || !schnappschusswahl_pruefen(auf.pruefung))
         return FEHLER;
     if (auf.hilfe)
-        return std::fputs(usage, stdout) >= 0 ? 0 : 1;
+        return std::fputs(usage, stdout) >= 0 && (art == Art::CURL || std::fputs(SCHNAPPSCHUSS_USAGE, stdout) >= 0) ? 0
+                                                                                                                    : 1;
+    if (auf.pruefung.gefragt())
+        return einen_pruefen(auf);
     Aufzeichnung a, b;
     int quelle = -1;
     const Aufzeichnung *r = vorbereiten(auf, &quelle, a, b);

@@ -60,24 +60,6 @@ unsigned long long namensbits(unsigned long long versuch)
     return z ^ (z >> 31);
 }
 
-// The last six 'X' of "name.XXXXXX" filled with letters and digits, as
-// mkstemp fills them, and the file made in the folder (never replacing
-// one); -1 with errno when it cannot be.
-int neue_datei(int ordner, char *vorlage)
-{
-    static const char ZEICHEN[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    char *x = vorlage + std::strlen(vorlage) - 6;
-    for (unsigned long long versuch = 0; versuch < 100; ++versuch) {
-        unsigned long long bits = namensbits(versuch);
-        for (int i = 0; i < 6; ++i, bits /= sizeof ZEICHEN - 1)
-            x[i] = ZEICHEN[bits % (sizeof ZEICHEN - 1)];
-        int fd = openat(ordner, vorlage, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    return -1;
-}
-
 // A fresh file beside the dump, renamed over it; -1 with errno when it
 // cannot be made.  The mode is cut by the umask: it is set again.  With a
 // history, the file gets a second name there before it is renamed into
@@ -195,6 +177,21 @@ bool sperre(int fd)
 }
 
 } // namespace
+
+int neue_datei(int ordner, char *vorlage)
+{
+    static const char ZEICHEN[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    char *x = vorlage + std::strlen(vorlage) - 6;
+    for (unsigned long long versuch = 0; versuch < 100; ++versuch) {
+        unsigned long long bits = namensbits(versuch);
+        for (int i = 0; i < 6; ++i, bits /= sizeof ZEICHEN - 1)
+            x[i] = ZEICHEN[bits % (sizeof ZEICHEN - 1)];
+        int fd = openat(ordner, vorlage, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
 
 bool Dumpziel::finden(const char *pfad)
 {

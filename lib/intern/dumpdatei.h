@@ -26,6 +26,12 @@ char *dumppfad(int euid, const char *home, int nobody);
 // target itself is not followed.  On the common path (no link at the
 // path) this takes one lstat.  vokt.cgi and the desk programs both find
 // the record (and the history beside it) with it.
+// The last six 'X' of "name.XXXXXX" filled with letters and digits, as
+// mkstemp fills them, and the file made in the folder ordner (never
+// replacing one, never following a link), mode 0600; -1 with errno when it
+// cannot be.
+int neue_datei(int ordner, char *vorlage);
+
 class Dumpziel {
 public:
     Dumpziel() = default;
