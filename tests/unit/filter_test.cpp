@@ -89,6 +89,7 @@ const Fall BEISPIELE[] = {
     {"size>1M and age<1d", "00010"},
     {"method=post and note~shorter", "01000"},
     {"entry:REMOTE_ADDR=\"127.0.0.1\" (method=GET or method=HEAD)", "00101"},
+    {"path=~^/api/", "01000"},
 };
 
 TEST(Filter, TheManualsExamplesMatchWhatItSays)
