@@ -385,11 +385,13 @@ bool viele_argumente(Aufruf &auf, int argc, char **argv)
 constexpr int BESTANDEN = 0, DURCHGEFALLEN = 1;
 
 // The checks that --snapshot and --expect-... ask of the program's
-// output m, the record's line (zeile so far) printed with the verdict,
-// then one line for each failed expectation.
-int pruefen(const Aufruf &auf, const Fund &f, const Mitschnitt &m, const Urteil &u, std::string zeile)
+// output m: the record's line (vorne its time and target, then the exit
+// status) with the verdict, then one line for each failed expectation.
+int pruefen(const Aufruf &auf, const Fund &f, const Mitschnitt &m, const Urteil &u, const std::string &vorne,
+            int status)
 {
     const Schnappschusswahl &w = auf.pruefung;
+    std::string zeile = vorne + "  exit " + std::to_string(status);
     if (m.ausgabe > SCHNAPPSCHUSS_HOECHSTENS) {
         std::printf("%s  too large: %llu bytes of output, more than the 16 MiB a response is checked in\n",
                     zeile.c_str(), static_cast<unsigned long long>(m.ausgabe));
@@ -408,22 +410,22 @@ int pruefen(const Aufruf &auf, const Fund &f, const Mitschnitt &m, const Urteil 
         zeile += "  " + urteil_text(u);
     std::printf("%s\n", zeile.c_str());
     std::vector<std::string> verfehlt = erwartung_verfehlt(a, w.erwartung);
-    std::string vorne = zeile.substr(0, zeile.find("  exit "));
     for (const std::string &v : verfehlt)
         std::printf("%s  %s\n", vorne.c_str(), v.c_str());
     return gleich && verfehlt.empty() ? BESTANDEN : DURCHGEFALLEN;
 }
 
 // One record run, its line printed (with the checks that the options ask
-// for); BESTANDEN, DURCHGEFALLEN or FEHLER.
-int einen_lauf(Aufruf &auf, const Fund &f)
+// for); BESTANDEN, DURCHGEFALLEN or FEHLER, and `unbrauchbar` when the
+// record or its edits cannot be used (after a message).
+int einen_lauf(Aufruf &auf, const Fund &f, int unbrauchbar = DURCHGEFALLEN)
 {
     auf.datei = f.pfad.c_str();
     Aufzeichnung a, b;
     int quelle = -1;
     const Aufzeichnung *r = vorbereiten(auf, &quelle, a, b);
     if (r == nullptr)
-        return DURCHGEFALLEN;
+        return unbrauchbar;
     bool pruefung = auf.pruefung.gefragt();
     Mitschnitt m;
     m.anfang_hoechstens = pruefung ? SCHNAPPSCHUSS_HOECHSTENS + 1 : ANFANG_HOECHSTENS;
@@ -437,13 +439,12 @@ int einen_lauf(Aufruf &auf, const Fund &f)
     std::string_view anfang = std::string_view(m.anfang).substr(0, ANFANG_HOECHSTENS);
     Urteil u = antwort_pruefen(anfang, m.ausgabe <= anfang.size());
     std::string ziel = anfrageziel(a);
-    std::string zeile =
-        iso8601(f.zeit, 6) + "  " + (ziel.empty() ? "-" : sichtbar(ziel, 200)) + "  exit " + std::to_string(status);
+    std::string vorne = iso8601(f.zeit, 6) + "  " + (ziel.empty() ? "-" : sichtbar(ziel, 200));
     int erg = BESTANDEN;
     if (pruefung)
-        erg = pruefen(auf, f, m, u, zeile);
+        erg = pruefen(auf, f, m, u, vorne, status);
     else
-        std::printf("%s  %s\n", zeile.c_str(), urteil_text(u).c_str());
+        std::printf("%s  exit %d  %s\n", vorne.c_str(), status, urteil_text(u).c_str());
     std::fflush(stdout);
     return erg == BESTANDEN && !(u.gueltig && status == 0) ? DURCHGEFALLEN : erg;
 }
@@ -475,7 +476,7 @@ int einen_pruefen(Aufruf &auf)
     std::string_view pfad = auf.datei;
     Fund f{auf.datei, std::string(pfad.substr(pfad.rfind('/') + 1)), aufzeichnungszeit(auf.datei, fd)};
     close(fd);
-    return einen_lauf(auf, f);
+    return einen_lauf(auf, f, FEHLER);
 }
 
 // Whether replay's words hold --where before "--".

@@ -243,6 +243,11 @@ TEST_F(Snapshots, OptionsThatDoNotGoTogetherRunNothing)
         w.insert(w.end(), {"--", "./p.cgi"});
         EXPECT_EQ(vokt(w).fehler, meldung);
     }
+    // An edit that cannot be made: nothing runs, nothing is written.
+    EXPECT_EQ(
+        vokt({"replay", "h/20261208T101502.000001Z-1", "--snapshot", "snap", "--body-file", "fehlt", "--", "./p.cgi"})
+            .status,
+        2);
     EXPECT_EQ(namen(), std::set<std::string>{});
     EXPECT_EQ(vokt({"curl", "h/20261208T101502.000001Z-1", "--expect-status", "200"}).status, 2);
 }
