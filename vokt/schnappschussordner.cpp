@@ -92,7 +92,8 @@ Gelesen lesen(int d, const std::string &pfad, const std::string &name, std::stri
         text->resize(static_cast<std::size_t>(st.st_size));
         ssize_t n = 0;
         std::size_t ab = 0;
-        while (ab < text->size() && ((n = read(fd, text->data() + ab, text->size() - ab)) > 0 || errno == EINTR))
+        while (ab < text->size() &&
+               ((n = read(fd, text->data() + ab, text->size() - ab)) > 0 || (n < 0 && errno == EINTR)))
             ab += n > 0 ? static_cast<std::size_t>(n) : 0;
         text->resize(ab);
         grund = n < 0 ? std::strerror(errno) : nullptr;

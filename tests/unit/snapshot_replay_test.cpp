@@ -192,10 +192,16 @@ TEST_F(Snapshots, ALinkPlantedInTheFolderIsNeverFollowed)
         EXPECT_EQ(l.fehler, "vokt: snap/20261208T101502.000001Z-1: a link, not followed\n");
         EXPECT_EQ(vokt_lauf::lies(ordner + "/draussen"), "unberuehrt");
     }
-    // A folder in its place: no regular file.
-    ASSERT_EQ(unlink((ordner + "/snap/20261208T101502.000001Z-1").c_str()), 0);
-    ASSERT_EQ(mkdir((ordner + "/snap/20261208T101502.000001Z-1").c_str(), 0700), 0);
+    // A folder or a FIFO in its place: no regular file, nothing waits.
+    std::string pfad = ordner + "/snap/20261208T101502.000001Z-1";
+    ASSERT_EQ(unlink(pfad.c_str()), 0);
+    ASSERT_EQ(mkdir(pfad.c_str(), 0700), 0);
     vokt_lauf::Lauf l = alle({"--snapshot", "snap"});
+    EXPECT_EQ(l.status, 2);
+    EXPECT_EQ(l.fehler, "vokt: snap/20261208T101502.000001Z-1: not a regular file\n");
+    ASSERT_EQ(rmdir(pfad.c_str()), 0);
+    ASSERT_EQ(mkfifo(pfad.c_str(), 0600), 0);
+    l = alle({"--snapshot", "snap"});
     EXPECT_EQ(l.status, 2);
     EXPECT_EQ(l.fehler, "vokt: snap/20261208T101502.000001Z-1: not a regular file\n");
 }
