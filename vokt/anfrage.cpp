@@ -68,6 +68,14 @@ bool ist_urlencoded(std::string_view typ)
            });
 }
 
+std::string kopfeintrag(std::string_view kopf)
+{
+    std::string n;
+    for (char c : kopf)
+        n += c == '-' ? '_' : (c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
+    return n == "CONTENT_TYPE" || n == "CONTENT_LENGTH" ? n : "HTTP_" + n;
+}
+
 namespace {
 
 constexpr auto PAARE = static_cast<std::size_t>(MAXPAARE);

@@ -25,6 +25,11 @@ std::string anfrageziel(const vokt::intern::Aufzeichnung &a);
 // that are no host's (see ist_host) is passed over.
 std::string anfragebasis(const vokt::intern::Aufzeichnung &a, bool *ohne_host = nullptr);
 
+// The entry that holds a header: CONTENT_TYPE and CONTENT_LENGTH as they
+// are, every other one HTTP_ and the name in capitals, '-' as '_'
+// ("X-Hub-Signature-256" -> HTTP_X_HUB_SIGNATURE_256).
+std::string kopfeintrag(std::string_view kopf);
+
 // Whether a CONTENT_TYPE names a urlencoded form (the type before any ';',
 // without regard to case and blanks).
 bool ist_urlencoded(std::string_view typ);

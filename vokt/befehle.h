@@ -14,6 +14,7 @@ int befehl_curl(int argc, char **argv);   // replay.cpp
 int befehl_body(int argc, char **argv);   // replay.cpp
 int befehl_pin(int argc, char **argv);    // pin.cpp
 int befehl_follow(int argc, char **argv); // follow.cpp
+int befehl_verify(int argc, char **argv); // verify.cpp
 
 namespace vokt::intern {
 class Aufzeichnung;

@@ -1,6 +1,7 @@
 // The filter's parser: the text into a tree of tests, its nodes in one
 // vector; each error names the byte where the text stops being a filter.
 #include "filter.h"
+#include "anfrage.h"
 
 #include <array>
 #include <cstdint>
@@ -35,11 +36,6 @@ char klein(char c)
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-char gross(char c)
-{
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 bool ist_buchstabe(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
@@ -61,16 +57,6 @@ int hexziffer(char c)
         return c - '0';
     c = klein(c);
     return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
-// The entry that holds a header: CONTENT_TYPE and CONTENT_LENGTH as they
-// are, every other one HTTP_ and the name in capitals, '-' as '_'.
-std::string kopfeintrag(std::string_view kopf)
-{
-    std::string n;
-    for (char c : kopf)
-        n += c == '-' ? '_' : gross(c);
-    return n == "CONTENT_TYPE" || n == "CONTENT_LENGTH" ? n : "HTTP_" + n;
 }
 
 // Digits from s[*i] on (at most 15): the number, -1 when there are none.

@@ -26,6 +26,7 @@ const Befehl BEFEHLE[] = {
     {"har", befehl_har, "har RECORD...                 HAR 1.2 on standard output"},
     {"body", befehl_body, "body RECORD                   the raw body"},
     {"pin", befehl_pin, "pin [--undo] RECORD...        keep records of the history out of pruning"},
+    {"verify", befehl_verify, "verify RECORD --secret-file FILE  check a webhook's signature on the body"},
 };
 
 int usage(FILE *f, int status)
