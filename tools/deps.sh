@@ -8,8 +8,8 @@ PACKAGES=(
   # build and unit tests
   g++ cmake make libgtest-dev libgmock-dev
   # vokt show's JSON view and vokt har's output; the regular expressions of
-  # vokt's filters (RE2, found with pkg-config)
-  nlohmann-json3-dev libre2-dev pkgconf
+  # vokt's filters (RE2, found with pkg-config); vokt verify's HMACs (nettle)
+  nlohmann-json3-dev libre2-dev nettle-dev pkgconf
   # sanitizer build, fuzzing and memory checks
   clang-14 libclang-rt-14-dev valgrind
   # layout and static checks

@@ -23,6 +23,7 @@ package nlohmann_json nlohmann-json3-dev nlohmann_jsonConfig.cmake
 package GTest libgtest-dev GTestConfig.cmake
 package PkgConfig pkgconf -
 pkg-config re2 libre2-dev re2.pc
+pkg-config nettle nettle-dev nettle.pc
 package Threads - -
 program scdoc scdoc scdoc
 package benchmark - benchmarkConfig.cmake

@@ -94,8 +94,8 @@ check "libvokt-cgivar-dev holds the library, its headers and package files" \
     diff "$T/dev.expected" "$T/dev.files"
 
 # The programs are linked statically: no Depends, and Built-Using names the
-# glibc, gcc and RE2 (vokt's filter) whose archives went into them, as
-# installed here.
+# glibc, gcc, RE2 (vokt's filter) and nettle (vokt verify) whose archives
+# went into them, as installed here.
 X=$T/vokt
 dpkg-deb -x "$deb" "$X"
 static() {
@@ -112,11 +112,12 @@ built_using() {
     local bu gcc
     bu=$(dpkg-deb -f "$deb" Built-Using)
     gcc=$(dpkg -S "$(readlink -f "$(g++ -print-file-name=libstdc++.a)")" | sed 's/: .*//')
-    [ "$bu" = "$(printf '%s\n' "$(source_of libc6-dev)" "$(source_of "$gcc")" "$(source_of libre2-dev)" | sort |
+    [ "$bu" = "$(printf '%s\n' "$(source_of libc6-dev)" "$(source_of "$gcc")" "$(source_of libre2-dev)" \
+        "$(source_of nettle-dev)" | sort |
         paste -s -d, - |
         sed 's/,/, /g')" ]
 }
-check "Built-Using names this machine's glibc, gcc and re2 sources" built_using ||
+check "Built-Using names this machine's glibc, gcc, re2 and nettle sources" built_using ||
     dpkg-deb -f "$deb" Built-Using
 check "libvokt-cgivar-dev has no Built-Using (nothing is linked into it)" \
     test -z "$(dpkg-deb -f "$dev" Built-Using)"
