@@ -151,6 +151,19 @@ bool ist_kopfzeichen(char c)
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
 }
 
+// A prefix can stand before a signature: no comma (which parts the
+// header), no blank at its start (which is cut off each part), no control
+// byte.
+bool praefix_gilt(std::string_view p)
+{
+    if (!p.empty() && (p.front() == ' ' || p.front() == '\t'))
+        return false;
+    for (char c : p)
+        if (c == ',' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return false;
+    return true;
+}
+
 } // namespace
 
 const std::vector<Verfahren> &bekannte_verfahren()
@@ -194,7 +207,7 @@ bool verfahren_lesen(std::string_view text, Verfahren *v)
         neu.form = Form::BASE64;
     else if (!form.empty())
         return false;
-    if (kopf.empty() || kopf.size() > 200)
+    if (kopf.empty() || kopf.size() > 200 || !praefix_gilt(praefix))
         return false;
     for (char c : kopf)
         if (!ist_kopfzeichen(c))

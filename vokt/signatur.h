@@ -38,7 +38,8 @@ const std::vector<Verfahren> &bekannte_verfahren();
 // The scheme that --scheme names: a known one by its name, or
 // "hmac-HASH[-FORM]:HEADER[:PREFIX]" with HASH sha1, sha256 or sha512 and
 // FORM hex or base64 (without it, the form is told by the signature's
-// length).  False for any other text.
+// length), PREFIX without a comma, a control byte or a blank at its start.
+// False for any other text.
 bool verfahren_lesen(std::string_view text, Verfahren *v);
 
 // "HMAC-SHA256", ...

@@ -25,8 +25,10 @@ std::string hex(std::string_view bytes)
 {
     static const char ziffern[] = "0123456789abcdef";
     std::string aus;
-    for (unsigned char c : bytes)
-        aus.append(1, ziffern[c >> 4]).append(1, ziffern[c & 15]);
+    for (char c : bytes) {
+        auto u = static_cast<unsigned char>(c);
+        aus.append(1, ziffern[u >> 4]).append(1, ziffern[u & 15]);
+    }
     return aus;
 }
 
@@ -232,6 +234,10 @@ TEST(VerifyScheme, NamesOfSchemes)
         {"hmac-sha256:", false, "", ""},
         {"hmac-sha256:X Sig", false, "", ""}, // no header name
         {"hmac-sha256:X\nSig", false, "", ""},
+        {"hmac-sha256:X-Sig:a,b", false, "", ""}, // a comma parts the header
+        {"hmac-sha256:X-Sig: v1=", false, "", ""},
+        {"hmac-sha256:X-Sig:v1\t", false, "", ""},
+        {"hmac-sha256:X-Sig:v 1 ", true, "X-Sig", "v 1 "},
         {"", false, "", ""},
     };
     for (const auto &f : faelle) {
