@@ -120,14 +120,15 @@ public:
 // GEHEIMNIS_HOECHSTENS bytes; false after a message.
 bool aus_datei(const char *pfad, Geheimnis *g)
 {
+    // Opened without waiting (a FIFO without a writer would keep it), then
+    // read as usual.
     int fd = open(pfad, O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     struct stat st {};
     const char *grund = nullptr;
-    if (fd < 0 || fstat(fd, &st) != 0)
-        grund = std::strerror(errno);
-    else if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode))
+    bool art = fd >= 0 && fstat(fd, &st) == 0;
+    if (art && !S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode))
         grund = "neither a file nor a pipe";
-    else if (fcntl(fd, F_SETFL, 0) != 0)
+    else if (!art || fcntl(fd, F_SETFL, 0) != 0)
         grund = std::strerror(errno);
     char stueck[4096];
     while (grund == nullptr) {
