@@ -265,6 +265,8 @@ int ausgeben(const Verfahren &v, const Ergebnis &e, const std::vector<std::strin
                 was_signiert(v).c_str());
     if (v.art == Art::TOKEN)
         std::printf("signed: nothing (the body is not signed)\n");
+    else if (e.ohne_zeit)
+        std::printf("signed: unknown (no timestamp)\n");
     else
         std::printf("signed: %zu bytes\n", e.signiert);
     std::printf("verdict: %s\n", e.passt ? "match" : "mismatch");

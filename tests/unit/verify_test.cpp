@@ -382,6 +382,8 @@ TEST_F(Verify, ExitStatusAndCauses)
          "--tolerance 5000", 0, "verdict: match"},
         {aufzeichnung("HTTP_STRIPE_SIGNATURE=v1=" + stripe + "\n", "{}"), "whsec", "", 1,
          "cause: Stripe-Signature has no timestamp t= of digits"},
+        {aufzeichnung("HTTP_STRIPE_SIGNATURE=t=x,v1=" + stripe + "\n", "{}"), "whsec", "", 1,
+         "signed: unknown (no timestamp)"},
         {aufzeichnung("HTTP_X_SLACK_SIGNATURE=v0=" + slack + "\nHTTP_X_SLACK_REQUEST_TIMESTAMP=1796724902\n", "{}"),
          "whsec", "", 0, "signed: 16 bytes"},
         {aufzeichnung("HTTP_X_SLACK_SIGNATURE=v0=" + slack + "\n", "{}"), "whsec", "", 1,
