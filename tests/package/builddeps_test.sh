@@ -23,6 +23,7 @@ package nlohmann_json nlohmann-json3-dev nlohmann_jsonConfig.cmake
 package GTest libgtest-dev GTestConfig.cmake
 package PkgConfig pkgconf -
 pkg-config re2 libre2-dev re2.pc
+pkg-config libcurl libcurl4-openssl-dev libcurl.pc
 package Threads - -
 program scdoc scdoc scdoc
 package benchmark - benchmarkConfig.cmake
