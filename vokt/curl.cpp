@@ -187,11 +187,10 @@ void koepfe(Neuanfrage &n, const Aufzeichnung &a)
 // libcurl's own headers, which the recorded request did not have, left out.
 void ohne_eigene_koepfe(Neuanfrage &n)
 {
-    const std::pair<bool, const char *> eigene[] = {
-        {hat_kopf(n, "User-Agent"), "User-Agent"},
-        {hat_kopf(n, "Accept"), "Accept"},
-        {hat_kopf(n, "Content-Type") || !n.mit_inhalt, "Content-Type"},
-        {hat_kopf(n, "Expect") || !n.mit_inhalt, "Expect"}};
+    const std::pair<bool, const char *> eigene[] = {{hat_kopf(n, "User-Agent"), "User-Agent"},
+                                                    {hat_kopf(n, "Accept"), "Accept"},
+                                                    {hat_kopf(n, "Content-Type") || !n.mit_inhalt, "Content-Type"},
+                                                    {hat_kopf(n, "Expect") || !n.mit_inhalt, "Expect"}};
     for (const auto &[hatte, name] : eigene)
         if (!hatte)
             n.koepfe.push_back(std::string(name) + ":");

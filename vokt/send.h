@@ -28,7 +28,7 @@ bool sendewahl_pruefen(const Sendewahl &w);
 // CR LF, an empty line, the body), then a summary on standard error.  0
 // when a whole response came, whatever its status; FEHLER after a message
 // when none came or it was cut off.  *r holds what was kept of it.
-int senden(const Sendewahl &w, int quelle, const vokt::intern::Aufzeichnung &a,
-           const vokt::intern::Aufzeichnung &b, HttpAntwort *r);
+int senden(const Sendewahl &w, int quelle, const vokt::intern::Aufzeichnung &a, const vokt::intern::Aufzeichnung &b,
+           HttpAntwort *r);
 
 #endif

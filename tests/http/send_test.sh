@@ -16,7 +16,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/servers.sh"
 
 cgi=${1:?path to vokt.cgi}
-vokt=${2:?path to vokt}
+vokt=$(readlink -f "${2:?path to vokt}")
 require_server apache
 command -v openssl >/dev/null || skip "openssl is not installed"
 
@@ -146,6 +146,31 @@ check "post: vokt diff finds exactly the edits" same post edit "$(printf '%s\n' 
     '~ CONTENT_LENGTH: "24" -> "8"' '+ HTTP_COOKIE = "a=1"' '~ length line: *24 -> *8' \
     '~ body: differs from byte 0 on (A 24 bytes, B 8 bytes)' '- form name = "M\xFCller"' \
     '~ form wort: "a&b" -> "neu"')"
+
+# The environment's proxy variables are not used: a proxy where nothing
+# listens would fail the request.
+proxied() {
+    (export http_proxy=http://127.0.0.1:9 https_proxy=http://127.0.0.1:9 all_proxy=http://127.0.0.1:9
+     send_again get proxy --url "$BASE" && send_again put proxy --url "$TLS" --cacert "$W/cert.pem")
+}
+check "the proxy variables of the environment are not used" proxied
+
+# The examples of vokt(1) with vokt send, run in the work folder, the
+# test's server in place of 127.0.0.1:8080 and 127.0.0.1:8443: each sends
+# its request.
+man_examples() {
+    local line n=0
+    while read -r line; do
+        line=${line//http:\/\/127.0.0.1:8080/$BASE}
+        line=${line//https:\/\/127.0.0.1:8443/$TLS}
+        rm -f "$DUMP"
+        (cd "$W" && eval "\"\$vokt\" ${line#vokt }") >/dev/null 2>"$W/example.err" && [ -f "$DUMP" ] ||
+            { echo "# $line"; sed 's/^/#   /' "$W/example.err"; return 1; }
+        n=$((n + 1))
+    done < <(grep '^vokt send ' "$HTTP_REPO/man/vokt.1.scd")
+    [ "$n" -ge 3 ]
+}
+check "the examples of vokt(1) send their requests" man_examples
 
 server_stop
 check "stopped: no process of the sandbox is left" test "$(sandbox_leftovers)" -eq 0

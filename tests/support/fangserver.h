@@ -33,7 +33,8 @@ public:
 
     // The answer is sent whole unless the client goes away first (no
     // SIGPIPE then); the connection is closed after it.
-    std::string erfasse(std::string_view antwort = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok") const
+    std::string
+    erfasse(std::string_view antwort = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok") const
     {
         pollfd p{fd_, POLLIN, 0};
         if (poll(&p, 1, 20000) != 1)

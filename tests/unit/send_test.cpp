@@ -82,11 +82,20 @@ TEST(SendRequest, TheRequestOfARecordAsLibcurlSendsIt)
 TEST(SendRequest, ABaseIsASchemeAndAHostAlone)
 {
     const std::pair<const char *, bool> faelle[] = {
-        {"http://127.0.0.1:8080", true},  {"HTTPS://[::1]:8443/", true}, {"https://h///", true},
-        {"http://", false},               {"ftp://h", false},            {"file:///etc/passwd", false},
-        {"http://u:p@h", false},          {"http://h/pfad", false},      {"http://h?q", false},
-        {"http://h#f", false},            {"h:80", false},               {"http://h\r\nX: 1", false},
-        {"gopher://h:70", false},         {"http:/h", false},
+        {"http://127.0.0.1:8080", true},
+        {"HTTPS://[::1]:8443/", true},
+        {"https://h///", true},
+        {"http://", false},
+        {"ftp://h", false},
+        {"file:///etc/passwd", false},
+        {"http://u:p@h", false},
+        {"http://h/pfad", false},
+        {"http://h?q", false},
+        {"http://h#f", false},
+        {"h:80", false},
+        {"http://h\r\nX: 1", false},
+        {"gopher://h:70", false},
+        {"http:/h", false},
     };
     for (const auto &[url, gut] : faelle)
         EXPECT_EQ(ist_basis(url), gut) << url;
@@ -297,6 +306,10 @@ TEST_F(SendCommand, TheResponseAsItCameAndItsSummary)
         {"LF alone ends lines too; CR LF are written", "HTTP/1.1 500 \x1B]0;x\x07\nContent-Length: 1\n\nz", 0,
          "HTTP/1.1 500 \x1B]0;x\x07\r\nContent-Length: 1\r\n\r\nz",
          b + "status 500 (\"HTTP/1.1 500 \\x1B]0;x\\x07\"), 1 header line, 1 bytes of body\n"},
+        {"a redirect is shown, not followed",
+         "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:9/\r\nContent-Length: 0\r\n\r\n", 0,
+         "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:9/\r\nContent-Length: 0\r\n\r\n",
+         b + "status 302 (\"HTTP/1.1 302 Found\"), 2 header lines, 0 bytes of body\n"},
         {"header lines past the bound", "HTTP/1.1 200 OK\r\nX: " + viele + "\r\n\r\n", 2, "",
          b + "the response is not whole: its header lines take more than 65536 bytes: cut off\n"},
         {"a body that ends early", "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nabc", 2,
@@ -317,7 +330,8 @@ TEST_F(SendCommand, TheResponseAsItCameAndItsSummary)
 
 TEST_F(SendCommand, ABodyPastItsBoundIsCutOffThere)
 {
-    std::string kopf = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(ANTWORTINHALT_HOECHSTENS + 1) + "\r\n\r\n";
+    std::string kopf =
+        "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(ANTWORTINHALT_HOECHSTENS + 1) + "\r\n\r\n";
     Gesendet g = senden("REQUEST_URI=/\n*0\n", {}, kopf + std::string(ANTWORTINHALT_HOECHSTENS + 1, 'a'));
     EXPECT_EQ(g.lauf.status, 2);
     EXPECT_EQ(g.lauf.aus.size(), kopf.size() + ANTWORTINHALT_HOECHSTENS);
