@@ -53,9 +53,8 @@ struct Neuanfrage {
 // client sent and that can stand on a header line (Host, Content-Length and
 // Transfer-Encoding are libcurl's to send), then "Name:" for each of
 // libcurl's own headers that the record lacks (User-Agent, Accept, and,
-// unless a body with its type goes, Content-Type and Expect), which tells
-// libcurl to leave it out.  Whether the method is a token is curl_verweigert's
-// to say.
+// when a body goes, Content-Type and Expect), which tells libcurl to leave
+// it out.  Whether the method is a token is methode_verweigert's to say.
 Neuanfrage neuanfrage(const vokt::intern::Aufzeichnung &a, const char *url);
 
 // Whether the command sends a body: there is one, or the request is a
