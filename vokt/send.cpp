@@ -65,12 +65,15 @@ struct Transfer {
     HttpAntwort *antwort = nullptr;
     bool kopf_gedruckt = false;
     bool ausgabe_fehler = false;
+    int fehlernummer = 0; // errno of the failed write
 };
 
 bool schreiben(Transfer &t, std::string_view text)
 {
-    if (!t.ausgabe_fehler && std::fwrite(text.data(), 1, text.size(), stdout) != text.size())
+    if (!t.ausgabe_fehler && std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
         t.ausgabe_fehler = true;
+        t.fehlernummer = errno;
+    }
     return !t.ausgabe_fehler;
 }
 
@@ -187,6 +190,34 @@ bool kopfliste(const Neuanfrage &n, Liste &liste)
     return true;
 }
 
+// What came, after "BASE: " on standard error: the summary of the
+// response and its times when some of it came, then why it is not whole
+// or none came.  0 when it is whole, else FEHLER.
+int berichten(CURL *c, CURLcode e, const Transfer &t, const std::string &b, const char *fehlertext)
+{
+    const HttpAntwort &r = *t.antwort;
+    bool etwas = r.kopf_fertig || !r.abbruch.empty(); // some of a response came
+    if (r.kopf_fertig)
+        meldung("%s: %s", b.c_str(), antwort_text(r).c_str());
+    if (etwas)
+        meldung("%s: %s", b.c_str(), zeiten_text(zeiten(c)).c_str());
+    if (!r.abbruch.empty()) {
+        meldung("%s: the response is not whole: %s", b.c_str(), r.abbruch.c_str());
+        return FEHLER;
+    }
+    if (t.ausgabe_fehler) {
+        meldung("%s: writing the response: %s", b.c_str(), std::strerror(t.fehlernummer));
+        return FEHLER;
+    }
+    if (e == CURLE_OK)
+        return 0;
+    bool zertifikat = e == CURLE_PEER_FAILED_VERIFICATION;
+    meldung("%s: %s: %s%s", b.c_str(), etwas ? "the response is not whole" : "no response",
+            sichtbar(*fehlertext != '\0' ? fehlertext : curl_easy_strerror(e), 300).c_str(),
+            zertifikat ? " (--cacert FILE trusts its certificate, --insecure checks none)" : "");
+    return FEHLER;
+}
+
 // The transfer itself; 0, or FEHLER after a message.
 int uebertragen(const Sendewahl &w, const Neuanfrage &n, Transfer &t)
 {
@@ -208,29 +239,11 @@ int uebertragen(const Sendewahl &w, const Neuanfrage &n, Transfer &t)
     curl_easy_setopt(c.get(), CURLOPT_WRITEDATA, &t);
     methode_setzen(c.get(), n, t);
     CURLcode e = curl_easy_perform(c.get());
-    std::fflush(stdout);
-    std::string b = sichtbar(n.basis, 200);
-    bool etwas = t.antwort->kopf_fertig || !t.antwort->abbruch.empty(); // some of a response came
-    if (t.antwort->kopf_fertig)
-        meldung("%s: %s", b.c_str(), antwort_text(*t.antwort).c_str());
-    if (etwas)
-        meldung("%s: %s", b.c_str(), zeiten_text(zeiten(c.get())).c_str());
-    if (!t.antwort->abbruch.empty()) {
-        meldung("%s: the response is not whole: %s", b.c_str(), t.antwort->abbruch.c_str());
-        return FEHLER;
+    if (std::fflush(stdout) != 0 && !t.ausgabe_fehler) {
+        t.ausgabe_fehler = true;
+        t.fehlernummer = errno;
     }
-    if (t.ausgabe_fehler) {
-        meldung("%s: writing the response: %s", b.c_str(), std::strerror(errno));
-        return FEHLER;
-    }
-    if (e != CURLE_OK) {
-        bool zertifikat = e == CURLE_PEER_FAILED_VERIFICATION;
-        meldung("%s: %s: %s%s", b.c_str(), etwas ? "the response is not whole" : "no response",
-                sichtbar(*fehlertext != '\0' ? fehlertext : curl_easy_strerror(e), 300).c_str(),
-                zertifikat ? " (--cacert FILE trusts its certificate, --insecure checks none)" : "");
-        return FEHLER;
-    }
-    return 0;
+    return berichten(c.get(), e, t, sichtbar(n.basis, 200), fehlertext);
 }
 
 } // namespace
