@@ -8,8 +8,9 @@ PACKAGES=(
   # build and unit tests
   g++ cmake make libgtest-dev libgmock-dev
   # vokt show's JSON view and vokt har's output; the regular expressions of
-  # vokt's filters (RE2, found with pkg-config); vokt verify's HMACs (nettle)
-  nlohmann-json3-dev libre2-dev nettle-dev pkgconf
+  # vokt's filters (RE2, found with pkg-config); vokt verify's HMACs
+  # (nettle); vokt send's HTTP client (libcurl, found with pkg-config)
+  nlohmann-json3-dev libre2-dev nettle-dev pkgconf libcurl4-openssl-dev
   # sanitizer build, fuzzing and memory checks
   clang-14 libclang-rt-14-dev valgrind
   # layout and static checks
@@ -18,6 +19,8 @@ PACKAGES=(
   libbenchmark-dev
   # end-to-end tests through web servers and a headless browser
   lighttpd apache2 nginx-light fcgiwrap spawn-fcgi curl chromium nodejs
+  # the certificate that vokt send's test trusts, made by openssl req
+  openssl
   # the small CGI hosts: busybox httpd, mini_httpd, Go's net/http/cgi, Python's http.server
   busybox mini-httpd golang-go python3
   # the library's package files and the Debian packages (tools/package.sh:

@@ -37,7 +37,7 @@ SUDO=
 
 # What is missing of lighttpd and the build's own needs.
 missing=()
-for pkg in lighttpd g++ cmake make libgtest-dev libgmock-dev nlohmann-json3-dev libre2-dev nettle-dev pkgconf; do
+for pkg in lighttpd g++ cmake make libgtest-dev libgmock-dev nlohmann-json3-dev libre2-dev nettle-dev libcurl4-openssl-dev pkgconf; do
     dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
 done
 if [ "${#missing[@]}" -gt 0 ]; then

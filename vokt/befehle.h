@@ -11,6 +11,7 @@ int befehl_diff(int argc, char **argv);   // diff.cpp
 int befehl_har(int argc, char **argv);    // har.cpp
 int befehl_replay(int argc, char **argv); // replay.cpp
 int befehl_curl(int argc, char **argv);   // replay.cpp
+int befehl_send(int argc, char **argv);   // replay.cpp (the words), send.cpp
 int befehl_body(int argc, char **argv);   // replay.cpp
 int befehl_pin(int argc, char **argv);    // pin.cpp
 int befehl_follow(int argc, char **argv); // follow.cpp

@@ -1,8 +1,9 @@
 // The curl command that vokt-replay prints for a record: made from the
 // record alone, with no I/O, as its text or a refusal and the notes that go
-// with it; and the checks that every byte taken from a record passes on its
-// way into curl's request line and headers, and a body written out as a
-// format for printf.
+// with it; the request that it and vokt send send again (method, target,
+// headers), by one set of rules; and the checks that every byte taken from
+// a record passes on its way into a request line and headers, and a body
+// written out as a format for printf.
 #ifndef VOKT_CURL_H
 #define VOKT_CURL_H
 
@@ -32,9 +33,37 @@ struct CurlErgebnis {
     std::vector<std::string> hinweise; // what the command leaves out or assumes, one line each
 };
 
+// ---- the request sent again -------------------------------------------------
+
+// The request that a record is sent again as, by curl's command and by
+// vokt send alike (both are libcurl): the method, the target, the headers
+// that the client sent, and whether a body goes with it.
+struct Neuanfrage {
+    std::string methode;               // REQUEST_METHOD, GET when there is none
+    std::string basis;                 // scheme://host[:port], no trailing '/'
+    std::string ziel;                  // the request target, bytes that break the line as %XX
+    std::vector<std::string> koepfe;   // the header lines for libcurl (curl's -H), in the record's order
+    bool mit_inhalt = false;           // see curl_mit_inhalt
+    std::vector<std::string> hinweise; // what is left out or assumed, one line each
+};
+
+// The request for the record, to url (BASE, its trailing slashes left
+// out; null: the recorded host).  koepfe holds "Name: value" ("Name;" for
+// an empty value, which libcurl sends as "Name:") for each header that the
+// client sent and that can stand on a header line (Host, Content-Length and
+// Transfer-Encoding are libcurl's to send), then "Name:" for each of
+// libcurl's own headers that the record lacks (User-Agent, Accept, and,
+// when a body goes, Content-Type and Expect), which tells libcurl to leave
+// it out.  Whether the method is a token is methode_verweigert's to say.
+Neuanfrage neuanfrage(const vokt::intern::Aufzeichnung &a, const char *url);
+
 // Whether the command sends a body: there is one, or the request is a
 // POST (with Content-Length: 0); a record without '*' line has none.
 bool curl_mit_inhalt(const vokt::intern::Aufzeichnung &a);
+
+// Why the record's request cannot be sent, one line: a method that is no
+// token would break the request line.  Empty when it can.
+std::string methode_verweigert(const vokt::intern::Aufzeichnung &a);
 
 // Why no command is made for the record, one line: a method that would
 // break the request line, a body too large for the command and no file
@@ -63,6 +92,12 @@ bool ist_kopfwert(std::string_view wert);
 // Whether a recorded host (with its port) holds only letters, digits and
 // . - _ : [ ] and so can go into the URL as it is.
 bool ist_host(std::string_view host);
+
+// Whether a BASE for vokt send is "http://" or "https://" (in any case)
+// and a host that ist_host takes, then nothing but '/'s: no user, path,
+// query or other scheme, so that the record's target and nothing else
+// says what is asked for.
+bool ist_basis(std::string_view url);
 
 // The request target with every byte that would break the request line
 // (controls, blanks) written as %XX; *geaendert tells whether there was one.

@@ -1,6 +1,7 @@
-// vokt replay, curl and body: a record run through a CGI program, sent
-// again as a curl command, its body written out; replay and curl with
-// edits (aendern.h), made on a copy of the record in an unnamed file.
+// vokt replay, curl, send and body: a record run through a CGI program,
+// sent again as a curl command or with libcurl (send.h), its body written
+// out; replay, curl and send with edits (aendern.h), made on a copy of the
+// record in an unnamed file.
 #include "aendern.h"
 #include "anfrage.h"
 #include "antwort.h"
@@ -12,6 +13,7 @@
 #include "meldung.h"
 #include "schnappschussordner.h"
 #include "schwaerzen.h"
+#include "send.h"
 #include "treffer.h"
 #include "woerter.h"
 
@@ -99,14 +101,16 @@ const char BODY_USAGE[] = "usage: vokt body RECORD\n"
                           "that FILTER matches (see vokt(1), FILTERS), oldest first, one after the\n"
                           "other as cat(1) would; none: exit status 1.\n";
 
-enum class Art { REPLAY, CURL };
+enum class Art { REPLAY, CURL, SEND };
 
 struct Aufruf {
     Art art = Art::REPLAY;
     bool hilfe = false;
     const char *datei = nullptr;        // RECORD
     const char *inhaltsdatei = nullptr; // --body-file
-    const char *url = nullptr;          // --url
+    const char *url = nullptr;          // --url (curl, send)
+    bool unsicher = false;              // --insecure (send)
+    const char *zertifikate = nullptr;  // --cacert (send)
     const char *filter = nullptr;       // --where (replay over many records)
     bool geschwaerzt = false;           // --redact (curl)
     Aenderungen ae;                     // --set, --unset (the new body's length comes later)
@@ -154,6 +158,21 @@ bool laufoption(Aufruf &auf, std::string_view o, int argc, char **argv, int &i)
     return name != nullptr;
 }
 
+// --insecure, --cacert FILE; --redact, which send refuses.
+bool sendeoption(Aufruf &auf, std::string_view o, int argc, char **argv, int &i)
+{
+    if (o == "--redact") {
+        meldung("--redact is not for vokt send: it sends the recorded values as they are");
+        return false;
+    }
+    if (o == "--insecure") {
+        auf.unsicher = true;
+        return true;
+    }
+    auf.zertifikate = argument(argc, argv, i, "a FILE of certificates (PEM)");
+    return auf.zertifikate != nullptr;
+}
+
 bool option(Aufruf &auf, int argc, char **argv, int &i)
 {
     std::string_view o = argv[i];
@@ -165,6 +184,8 @@ bool option(Aufruf &auf, int argc, char **argv, int &i)
         auf.geschwaerzt = true;
         return true;
     }
+    if (auf.art == Art::SEND && (o == "--insecure" || o == "--cacert" || o == "--redact"))
+        return sendeoption(auf, o, argc, argv, i);
     if (o == "--where" && auf.art == Art::REPLAY) {
         auf.filter = argument(argc, argv, i, "a FILTER");
         return auf.filter != nullptr;
@@ -173,7 +194,7 @@ bool option(Aufruf &auf, int argc, char **argv, int &i)
         const char *w = argument(argc, argv, i, o == "--set" ? "NAME=VALUE" : "a NAME");
         return w != nullptr && aenderung(auf, o, w);
     }
-    if (o == "--body-file" || (o == "--url" && auf.art == Art::CURL)) {
+    if (o == "--body-file" || (o == "--url" && auf.art != Art::REPLAY)) {
         const char *w = argument(argc, argv, i, o == "--url" ? "a BASE (scheme://host:port)" : "a FILE");
         (o == "--url" ? auf.url : auf.inhaltsdatei) = w;
         return w != nullptr;
@@ -200,7 +221,7 @@ bool argumente(Aufruf &auf, int argc, char **argv)
         return false;
     if (auf.hilfe)
         return true;
-    if (i < argc && auf.art == Art::CURL) {
+    if (i < argc && auf.art != Art::REPLAY) {
         meldung("unexpected argument %s", dateiname(argv[i]).c_str());
         return false;
     }
@@ -210,7 +231,7 @@ bool argumente(Aufruf &auf, int argc, char **argv)
         meldung("no RECORD given (--help shows the usage)");
     else if (auf.art == Art::REPLAY && auf.lauf.programm == nullptr)
         meldung("%s: no PROGRAM given to run", dateiname(auf.datei).c_str());
-    return auf.datei != nullptr && (auf.art == Art::CURL || auf.lauf.programm != nullptr);
+    return auf.datei != nullptr && (auf.art != Art::REPLAY || auf.lauf.programm != nullptr);
 }
 
 // ---- the edited copy ---------------------------------------------------------
@@ -295,7 +316,7 @@ int bearbeiten(Aufruf &auf, int quelle, const Aufzeichnung &a, Aufzeichnung &b)
     int inhalt = quelle;
     std::uint64_t ab = a.inhalt_ab(), laenge = a.inhaltlaenge();
     if (auf.inhaltsdatei != nullptr) {
-        inhalt = inhalt_oeffnen(auf.inhaltsdatei, auf.art == Art::REPLAY, &laenge);
+        inhalt = inhalt_oeffnen(auf.inhaltsdatei, auf.art != Art::CURL, &laenge);
         if (inhalt < 0)
             return -1;
         ab = 0;
@@ -541,6 +562,16 @@ int curl_ausgeben(const Aufruf &auf, int quelle, const Aufzeichnung &a, const Au
     return std::fwrite(t.data(), 1, t.size(), stdout) == t.size() && std::fflush(stdout) == 0 ? 0 : 1;
 }
 
+Sendewahl sendewahl(const Aufruf &auf)
+{
+    Sendewahl w;
+    w.datei = auf.datei;
+    w.url = auf.url;
+    w.unsicher = auf.unsicher;
+    w.zertifikate = auf.zertifikate;
+    return w;
+}
+
 int mit_aufruf(int argc, char **argv, Art art, const char *usage)
 {
     Aufruf auf;
@@ -548,10 +579,13 @@ int mit_aufruf(int argc, char **argv, Art art, const char *usage)
     if (!argumente(auf, argc, argv) || !schnappschusswahl_pruefen(auf.pruefung))
         return FEHLER;
     if (auf.hilfe)
-        return std::fputs(usage, stdout) >= 0 && (art == Art::CURL || std::fputs(SCHNAPPSCHUSS_USAGE, stdout) >= 0) ? 0
-                                                                                                                    : 1;
+        return std::fputs(usage, stdout) >= 0 && (art != Art::REPLAY || std::fputs(SCHNAPPSCHUSS_USAGE, stdout) >= 0)
+                   ? 0
+                   : 1;
     if (auf.pruefung.gefragt())
         return einen_pruefen(auf);
+    if (art == Art::SEND && !sendewahl_pruefen(sendewahl(auf)))
+        return FEHLER;
     Aufzeichnung a, b;
     int quelle = -1;
     const Aufzeichnung *r = vorbereiten(auf, &quelle, a, b);
@@ -559,6 +593,12 @@ int mit_aufruf(int argc, char **argv, Art art, const char *usage)
         return FEHLER;
     if (art == Art::CURL)
         return curl_ausgeben(auf, quelle, a, *r);
+    if (art == Art::SEND) {
+        HttpAntwort antwort;
+        int status = senden(sendewahl(auf), quelle, a, *r, &antwort);
+        close(quelle);
+        return status;
+    }
     Mitschnitt m;
     m.anfang_hoechstens = ANFANG_HOECHSTENS;
     auf.lauf.mitschnitt = &m;
@@ -581,6 +621,11 @@ int befehl_replay(int argc, char **argv)
 int befehl_curl(int argc, char **argv)
 {
     return mit_aufruf(argc, argv, Art::CURL, CURL_USAGE);
+}
+
+int befehl_send(int argc, char **argv)
+{
+    return mit_aufruf(argc, argv, Art::SEND, SEND_USAGE);
 }
 
 namespace {

@@ -23,6 +23,7 @@ const Befehl BEFEHLE[] = {
     {"diff", befehl_diff, "diff A B [--ignore NAME]...   what differs between two records"},
     {"replay", befehl_replay, "replay RECORD [EDITS] -- PROGRAM [ARG...]  run a CGI program on it"},
     {"curl", befehl_curl, "curl RECORD [--url BASE] [EDITS]  a curl command that sends it again"},
+    {"send", befehl_send, "send RECORD --url BASE [EDITS]  send it to a server, show the response"},
     {"har", befehl_har, "har RECORD...                 HAR 1.2 on standard output"},
     {"body", befehl_body, "body RECORD                   the raw body"},
     {"pin", befehl_pin, "pin [--undo] RECORD...        keep records of the history out of pruning"},

@@ -24,6 +24,7 @@ package GTest libgtest-dev GTestConfig.cmake
 package PkgConfig pkgconf -
 pkg-config re2 libre2-dev re2.pc
 pkg-config nettle nettle-dev nettle.pc
+pkg-config libcurl libcurl4-openssl-dev libcurl.pc
 package Threads - -
 program scdoc scdoc scdoc
 package benchmark - benchmarkConfig.cmake

@@ -1,11 +1,11 @@
 // vokt-replay as a user runs it: run mode, --body, the errors, and --curl,
 // whose printed command bash runs against a small loopback server that
 // captures what arrives.  Every file lives in a folder the test owns.
+#include "fangserver.h"
 #include "process.h"
 #include "skip.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cctype>
 #include <csignal>
 #include <cstdio>
@@ -13,13 +13,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <random>
 #include <string>
 #include <sched.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -368,59 +365,6 @@ TEST_F(Replay, ErrorsGiveOneLineStatus2AndRunNothing)
 }
 
 // ---- --curl against a loopback server that captures what arrives ---------
-
-// Listens on a free loopback port; erfasse() takes one request (head, and a
-// body of its Content-Length), answers 200 and returns the raw request.
-class Fangserver {
-public:
-    Fangserver()
-    {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t l = sizeof a;
-        if (bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 && listen(fd_, 4) == 0 &&
-            getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &l) == 0)
-            port_ = ntohs(a.sin_port);
-    }
-    ~Fangserver() { close(fd_); }
-    int port() const { return port_; }
-
-    std::string erfasse() const
-    {
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, 20000) != 1)
-            return "(nothing arrived)";
-        int c = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        std::string roh;
-        std::size_t ende = std::string::npos, soll = 0;
-        char buf[65536];
-        for (;;) {
-            if (ende != std::string::npos && roh.size() >= ende + 4 + soll)
-                break;
-            pollfd q{c, POLLIN, 0};
-            if (poll(&q, 1, 20000) != 1)
-                break;
-            ssize_t n = read(c, buf, sizeof buf);
-            if (n <= 0)
-                break;
-            roh.append(buf, static_cast<std::size_t>(n));
-            if (ende == std::string::npos && (ende = roh.find("\r\n\r\n")) != std::string::npos) {
-                std::size_t cl = roh.substr(0, ende).find("\r\nContent-Length: ");
-                soll = cl == std::string::npos ? 0 : std::stoul(roh.substr(cl + 18));
-            }
-        }
-        const char antwort[] = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
-        (void)!write(c, antwort, sizeof antwort - 1);
-        close(c);
-        return roh;
-    }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-};
 
 bool hat_curl()
 {
