@@ -186,7 +186,7 @@ bool option(Aufruf &auf, int argc, char **argv, int &i)
     }
     if (auf.art == Art::SEND && (o == "--insecure" || o == "--cacert" || o == "--redact"))
         return sendeoption(auf, o, argc, argv, i);
-    if (o == "--where" && auf.art == Art::REPLAY) {
+    if (o == "--where" && auf.art != Art::CURL) {
         auf.filter = argument(argc, argv, i, "a FILTER");
         return auf.filter != nullptr;
     }
@@ -202,7 +202,7 @@ bool option(Aufruf &auf, int argc, char **argv, int &i)
     bool behalten = o == "--keep" || o == "--keep-all" || o == "--keep-loader-variables";
     if (auf.art == Art::REPLAY && behalten)
         return laufoption(auf, o, argc, argv, i);
-    int pruefung = auf.art == Art::REPLAY ? schnappschussoption(auf.pruefung, argc, argv, i) : -1;
+    int pruefung = auf.art != Art::CURL ? schnappschussoption(auf.pruefung, argc, argv, i) : -1;
     if (pruefung >= 0)
         return pruefung == 1;
     if (behalten || o == "--url")
@@ -375,7 +375,8 @@ void zusammenfassen(const char *programm, int status, const Mitschnitt &m)
 // ---- replay over many records ------------------------------------------------
 
 // The words of replay --where: options and at most one DUMP | FOLDER
-// before "--", PROGRAM after it; false after a message.
+// before "--", PROGRAM after it (send --where: no "--", no PROGRAM);
+// false after a message.
 bool viele_argumente(Aufruf &auf, int argc, char **argv)
 {
     int ende = 1;
@@ -388,10 +389,15 @@ bool viele_argumente(Aufruf &auf, int argc, char **argv)
         } else if (auf.datei == nullptr) {
             auf.datei = argv[i];
         } else {
-            meldung("unexpected argument %s (replay --where takes one DUMP | FOLDER, then -- PROGRAM)",
-                    sichtbar(argv[i]).c_str());
+            meldung("unexpected argument %s (--where takes one DUMP | FOLDER%s)", sichtbar(argv[i]).c_str(),
+                    auf.art == Art::REPLAY ? ", then -- PROGRAM" : "");
             return false;
         }
+    }
+    if (auf.art != Art::REPLAY) {
+        if (ende < argc)
+            meldung("send --where takes no PROGRAM");
+        return ende >= argc;
     }
     if (ende + 1 >= argc) {
         meldung("replay --where needs -- PROGRAM after the options");
@@ -408,17 +414,29 @@ constexpr int BESTANDEN = 0, DURCHGEFALLEN = 1;
 // The checks that --snapshot and --expect-... ask of the program's
 // output m: the record's line (vorne its time and target, then the exit
 // status) with the verdict, then one line for each failed expectation.
+int pruefe_antwort(const Aufruf &auf, const Fund &f, const Antwort &a, std::string zeile, const std::string &urteil,
+                   const std::string &vorne);
+
 int pruefen(const Aufruf &auf, const Fund &f, const Mitschnitt &m, const Urteil &u, const std::string &vorne,
             int status)
 {
-    const Schnappschusswahl &w = auf.pruefung;
     std::string zeile = vorne + "  exit " + std::to_string(status);
     if (m.ausgabe > SCHNAPPSCHUSS_HOECHSTENS) {
         std::printf("%s  too large: %llu bytes of output, more than the 16 MiB a response is checked in\n",
                     zeile.c_str(), static_cast<unsigned long long>(m.ausgabe));
         return DURCHGEFALLEN;
     }
-    Antwort a = cgi_antwort(m.anfang);
+    bool urteil = auf.pruefung.ordner == nullptr || !u.gueltig;
+    return pruefe_antwort(auf, f, cgi_antwort(m.anfang), zeile, urteil ? urteil_text(u) : "", vorne);
+}
+
+// The checks of the response a: the record's line zeile with the
+// snapshot's word and the verdict urteil (when not empty), then one line
+// for each failed expectation (vorne: the record's time and target).
+int pruefe_antwort(const Aufruf &auf, const Fund &f, const Antwort &a, std::string zeile, const std::string &urteil,
+                   const std::string &vorne)
+{
+    const Schnappschusswahl &w = auf.pruefung;
     bool gleich = true;
     if (w.ordner != nullptr) {
         Abgleich g = abgleichen(a, schnappschussname(f.pfad), w);
@@ -427,13 +445,50 @@ int pruefen(const Aufruf &auf, const Fund &f, const Mitschnitt &m, const Urteil 
         zeile += "  " + g.text;
         gleich = g.art != Abgleich::ANDERS;
     }
-    if (w.ordner == nullptr || !u.gueltig)
-        zeile += "  " + urteil_text(u);
+    if (!urteil.empty())
+        zeile += "  " + urteil;
     std::printf("%s\n", zeile.c_str());
     std::vector<std::string> verfehlt = erwartung_verfehlt(a, w.erwartung);
     for (const std::string &v : verfehlt)
         std::printf("%s  %s\n", vorne.c_str(), v.c_str());
     return gleich && verfehlt.empty() ? BESTANDEN : DURCHGEFALLEN;
+}
+
+Sendewahl sendewahl(const Aufruf &auf);
+
+// The time and target of the record a at the front of its line.
+std::string zeilenanfang(const Fund &f, const Aufzeichnung &a)
+{
+    std::string ziel = anfrageziel(a);
+    return iso8601(f.zeit, 6) + "  " + (ziel.empty() ? "-" : sichtbar(ziel, 200));
+}
+
+// One record sent (b, the copy with the edits, of a) and its response
+// checked: its line (time, target, the response's status, the
+// snapshot's word), then the failed expectations; a record that got no
+// whole response fails after a message.
+int ein_versand(const Aufruf &auf, const Fund &f, const Aufzeichnung &a, const Aufzeichnung &b, int quelle)
+{
+    Sendewahl w = sendewahl(auf);
+    w.datei = f.pfad.c_str();
+    w.still = true;
+    HttpAntwort h;
+    int status = senden(w, quelle, a, b, &h);
+    close(quelle);
+    std::string vorne = zeilenanfang(f, b); // the target as sent
+    if (status != 0) {
+        std::printf("%s  no whole response\n", vorne.c_str());
+        std::fflush(stdout);
+        return DURCHGEFALLEN;
+    }
+    // How the body came (chunked or with a length, which a server such as
+    // Apache chooses by timing) and the connection's fate are the
+    // transfer's, not the response's: the body is compared whole.
+    Antwort r{h.status, h.koepfe, h.inhalt};
+    koepfe_weglassen(r, {"Connection", "Keep-Alive", "Transfer-Encoding", "Content-Length"});
+    int erg = pruefe_antwort(auf, f, r, vorne + "  status " + std::to_string(h.status), "", vorne);
+    std::fflush(stdout);
+    return erg;
 }
 
 // One record run, its line printed (with the checks that the options ask
@@ -447,6 +502,8 @@ int einen_lauf(Aufruf &auf, const Fund &f, int unbrauchbar = DURCHGEFALLEN)
     const Aufzeichnung *r = vorbereiten(auf, &quelle, a, b);
     if (r == nullptr)
         return unbrauchbar;
+    if (auf.art == Art::SEND)
+        return ein_versand(auf, f, a, *r, quelle);
     bool pruefung = auf.pruefung.gefragt();
     Mitschnitt m;
     m.anfang_hoechstens = pruefung ? SCHNAPPSCHUSS_HOECHSTENS + 1 : ANFANG_HOECHSTENS;
@@ -459,8 +516,7 @@ int einen_lauf(Aufruf &auf, const Fund &f, int unbrauchbar = DURCHGEFALLEN)
         return FEHLER;
     std::string_view anfang = std::string_view(m.anfang).substr(0, ANFANG_HOECHSTENS);
     Urteil u = antwort_pruefen(anfang, m.ausgabe <= anfang.size());
-    std::string ziel = anfrageziel(a);
-    std::string vorne = iso8601(f.zeit, 6) + "  " + (ziel.empty() ? "-" : sichtbar(ziel, 200));
+    std::string vorne = zeilenanfang(f, a);
     int erg = BESTANDEN;
     if (pruefung)
         erg = pruefen(auf, f, m, u, vorne, status);
@@ -470,15 +526,17 @@ int einen_lauf(Aufruf &auf, const Fund &f, int unbrauchbar = DURCHGEFALLEN)
     return erg == BESTANDEN && !(u.gueltig && status == 0) ? DURCHGEFALLEN : erg;
 }
 
-int viele_laeufe(int argc, char **argv)
+int viele_laeufe(int argc, char **argv, Art art)
 {
     Aufruf auf;
+    auf.art = art;
     Filter filter;
+    const char *befehl = art == Art::SEND ? "send" : "replay";
     if (!viele_argumente(auf, argc, argv) || !schnappschusswahl_pruefen(auf.pruefung) ||
-        !filter_uebersetzen("replay", auf.filter, &filter))
+        !filter_uebersetzen(befehl, auf.filter, &filter) || (art == Art::SEND && !sendewahl_pruefen(sendewahl(auf))))
         return FEHLER;
     std::vector<Fund> funde;
-    int erg = treffer("replay", auf.datei, filter, &funde);
+    int erg = treffer(befehl, auf.datei, filter, &funde);
     for (std::size_t i = 0; i < funde.size() && erg != FEHLER; ++i) {
         int e = einen_lauf(auf, funde[i]);
         erg = e != BESTANDEN ? e : erg;
@@ -579,13 +637,12 @@ int mit_aufruf(int argc, char **argv, Art art, const char *usage)
     if (!argumente(auf, argc, argv) || !schnappschusswahl_pruefen(auf.pruefung))
         return FEHLER;
     if (auf.hilfe)
-        return std::fputs(usage, stdout) >= 0 && (art != Art::REPLAY || std::fputs(SCHNAPPSCHUSS_USAGE, stdout) >= 0)
-                   ? 0
-                   : 1;
-    if (auf.pruefung.gefragt())
-        return einen_pruefen(auf);
+        return std::fputs(usage, stdout) >= 0 && (art == Art::CURL || std::fputs(SCHNAPPSCHUSS_USAGE, stdout) >= 0) ? 0
+                                                                                                                    : 1;
     if (art == Art::SEND && !sendewahl_pruefen(sendewahl(auf)))
         return FEHLER;
+    if (auf.pruefung.gefragt())
+        return einen_pruefen(auf);
     Aufzeichnung a, b;
     int quelle = -1;
     const Aufzeichnung *r = vorbereiten(auf, &quelle, a, b);
@@ -614,7 +671,7 @@ int mit_aufruf(int argc, char **argv, Art art, const char *usage)
 int befehl_replay(int argc, char **argv)
 {
     if (ueber_viele(argc, argv))
-        return viele_laeufe(argc, argv);
+        return viele_laeufe(argc, argv, Art::REPLAY);
     return mit_aufruf(argc, argv, Art::REPLAY, REPLAY_USAGE);
 }
 
@@ -625,6 +682,8 @@ int befehl_curl(int argc, char **argv)
 
 int befehl_send(int argc, char **argv)
 {
+    if (ueber_viele(argc, argv))
+        return viele_laeufe(argc, argv, Art::SEND);
     return mit_aufruf(argc, argv, Art::SEND, SEND_USAGE);
 }
 

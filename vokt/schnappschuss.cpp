@@ -180,6 +180,14 @@ std::string inhalt_unterschied(std::string_view neu, std::string_view alt)
 
 } // namespace
 
+void koepfe_weglassen(Antwort &a, const Ohne &ohne)
+{
+    std::erase_if(a.kopf, [&](const std::string &z) {
+        std::string_view name = feld(z).name;
+        return std::any_of(ohne.begin(), ohne.end(), [&](const std::string &o) { return gleich_ohne_gross(o, name); });
+    });
+}
+
 std::string schnappschuss_text(const Antwort &a, const Ohne &ohne)
 {
     bool text = als_text(a.inhalt);

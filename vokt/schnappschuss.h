@@ -34,6 +34,9 @@ struct Antwort {
 // to case.
 using Ohne = std::vector<std::string>;
 
+// The header lines of a whose names ohne holds (in any case) taken out.
+void koepfe_weglassen(Antwort &a, const Ohne &ohne);
+
 // The snapshot file's text of a, the headers named in ohne left out.
 std::string schnappschuss_text(const Antwort &a, const Ohne &ohne = {});
 

@@ -15,7 +15,8 @@
 
 using namespace vokt::intern;
 
-const char SEND_USAGE[] = "usage: vokt send RECORD --url BASE [--cacert FILE | --insecure] [EDIT]...\n"
+const char SEND_USAGE[] = "usage: vokt send RECORD --url BASE [--cacert FILE | --insecure] [EDIT]... [CHECK]...\n"
+                          "       vokt send --where FILTER [DUMP | FOLDER] --url BASE [...] [CHECK]...\n"
                           "\n"
                           "Sends the request recorded in RECORD to BASE (http://HOST[:PORT] or\n"
                           "https://HOST[:PORT]) with libcurl: its method, its target as it was sent,\n"
@@ -40,7 +41,14 @@ const char SEND_USAGE[] = "usage: vokt send RECORD --url BASE [--cacert FILE | -
                           "                    --set HTTP_COOKIE=a=1 sends \"Cookie: a=1\"\n"
                           "  --unset NAME      every entry NAME is left out\n"
                           "  --body-file FILE  send FILE's content (a pipe such as /dev/stdin too)\n"
-                          "                    instead of the recorded body\n";
+                          "                    instead of the recorded body\n"
+                          "\n"
+                          "With a CHECK (or --where, every record that FILTER matches, oldest first),\n"
+                          "the response is kept, not shown, and checked: one line for each record (its\n"
+                          "time, the target sent, the status, the snapshot's word), then one for each\n"
+                          "expectation that failed; exit status 1 when any check failed.  How the body\n"
+                          "came (Transfer-Encoding, Content-Length) and Connection, Keep-Alive are no\n"
+                          "part of the response checked.  CHECK:\n";
 
 namespace {
 
@@ -64,13 +72,14 @@ struct Transfer {
     std::uint64_t ab = 0, rest = 0; // the body: where it starts in quelle, how much is left
     HttpAntwort *antwort = nullptr;
     bool kopf_gedruckt = false;
+    bool still = false; // nothing written: the response is only kept
     bool ausgabe_fehler = false;
     int fehlernummer = 0; // errno of the failed write
 };
 
 bool schreiben(Transfer &t, std::string_view text)
 {
-    if (!t.ausgabe_fehler && std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
+    if (!t.still && !t.ausgabe_fehler && std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
         t.ausgabe_fehler = true;
         t.fehlernummer = errno;
     }
@@ -197,9 +206,9 @@ int berichten(CURL *c, CURLcode e, const Transfer &t, const std::string &b, cons
 {
     const HttpAntwort &r = *t.antwort;
     bool etwas = r.kopf_fertig || !r.abbruch.empty(); // some of a response came
-    if (r.kopf_fertig)
+    if (r.kopf_fertig && !t.still)
         meldung("%s: %s", b.c_str(), antwort_text(r).c_str());
-    if (etwas)
+    if (etwas && !t.still)
         meldung("%s: %s", b.c_str(), zeiten_text(zeiten(c)).c_str());
     if (!r.abbruch.empty()) {
         meldung("%s: the response is not whole: %s", b.c_str(), r.abbruch.c_str());
@@ -290,6 +299,7 @@ int senden(const Sendewahl &w, int quelle, const Aufzeichnung &a, const Aufzeich
     t.ab = b.inhalt_ab();
     t.rest = n.mit_inhalt ? b.inhaltlaenge() : 0;
     t.antwort = r;
+    t.still = w.still;
     int status = uebertragen(w, n, t);
     curl_global_cleanup();
     return status;

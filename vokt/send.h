@@ -16,6 +16,7 @@ struct Sendewahl {
     const char *url = nullptr;         // --url BASE
     bool unsicher = false;             // --insecure: no check of the server's certificate
     const char *zertifikate = nullptr; // --cacert FILE: the certificates trusted instead of the system's
+    bool still = false;                // the response kept in *r only: nothing of it printed (checks)
 };
 
 // Whether the words' BASE can be used, checked before the record is read;
@@ -27,7 +28,9 @@ bool sendewahl_pruefen(const Sendewahl &w);
 // response to standard output as it came (status line, header lines with
 // CR LF, an empty line, the body), then a summary on standard error.  0
 // when a whole response came, whatever its status; FEHLER after a message
-// when none came or it was cut off.  *r holds what was kept of it.
+// when none came or it was cut off.  *r holds what was kept of it.  With
+// w.still the response is neither written nor summed up: the caller checks
+// it; messages of what failed still come.
 int senden(const Sendewahl &w, int quelle, const vokt::intern::Aufzeichnung &a, const vokt::intern::Aufzeichnung &b,
            HttpAntwort *r);
 

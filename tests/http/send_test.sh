@@ -155,6 +155,44 @@ proxied() {
 }
 check "the proxy variables of the environment are not used" proxied
 
+# The server's responses as snapshots: the GET's record sent to a small
+# CGI program (the target edited) whose answer changes between runs.
+printf '#!/bin/sh\nprintf "Content-Type: text/plain\\n\\neins\\n"\n' >"$SANDBOX/cgi-bin/answer.cgi"
+chmod 755 "$SANDBOX/cgi-bin/answer.cgi"
+# snap WORD STATUS [OPTION...]: vokt send with the snapshots gives STATUS
+# and a line that ends in WORD (a regular expression).
+snap() {
+    local word=$1 want=$2 status
+    shift 2
+    "$vokt" send "$W/get.rec" --url "$BASE" --set REQUEST_URI=/cgi-bin/answer.cgi --snapshot "$W/snaps" \
+        --ignore-header Date "$@" >"$W/snap.out" 2>"$W/snap.err"
+    status=$?
+    [ "$status" -eq "$want" ] && grep -Eq "/cgi-bin/answer.cgi  status 200  $word" "$W/snap.out" && return 0
+    echo "# exit $status:"; sed 's/^/#   /' "$W/snap.out" "$W/snap.err"
+    return 1
+}
+check "send --snapshot: the first run keeps the response" snap 'new$' 0
+check "send --snapshot: the same answer again is the same" snap 'same$' 0
+printf '#!/bin/sh\nprintf "Content-Type: text/plain\\n\\nzwei\\n"\n' >"$SANDBOX/cgi-bin/answer.cgi"
+check "send --snapshot: a changed answer differs, in the body" snap 'differs: .*body' 1
+check "send --snapshot --update: the new answer taken" snap 'updated: .*' 0 --update
+check "send --snapshot: then the same" snap 'same$' 0
+expect_fails() {
+    "$vokt" send "$W/get.rec" --url "$BASE" --set REQUEST_URI=/cgi-bin/answer.cgi --expect-status 404 \
+        --expect-header 'Content-Type: text/plain' >"$W/expect.out" 2>&1
+    [ $? -eq 1 ] && [ "$(wc -l <"$W/expect.out")" -eq 2 ] && grep -q 'status' "$W/expect.out" ||
+        { sed 's/^/#   /' "$W/expect.out"; return 1; }
+}
+check "send --expect-status: a status that is not the one expected fails" expect_fails
+where_send() {
+    local h=$W/hist
+    mkdir -p "$h" && cp "$W/get.rec" "$h/20261209T000000.000000Z-1" && cp "$W/post.rec" "$h/20261209T000001.000000Z-2" &&
+        "$vokt" send --where 'method=GET' "$h" --url "$BASE" --expect-status 200 >"$W/where.out" 2>"$W/where.err" &&
+        [ "$(wc -l <"$W/where.out")" -eq 1 ] && grep -q '/cgi-bin/vokt.cgi/x?a=1&b=%FC  status 200$' "$W/where.out" ||
+        { sed 's/^/#   /' "$W/where.out" "$W/where.err"; return 1; }
+}
+check "send --where: each match sent and checked, one line each" where_send
+
 # The examples of vokt(1) with vokt send, run in the work folder, the
 # test's server in place of 127.0.0.1:8080 and 127.0.0.1:8443: each sends
 # its request.
