@@ -1,4 +1,5 @@
 #include "antwort.h"
+#include "zeichen.h"
 
 #include "curl.h"
 #include "meldung.h"
@@ -15,15 +16,6 @@ bool gleich_ohne_gross(std::string_view a, std::string_view b)
             return false;
     }
     return true;
-}
-
-std::string_view ohne_blanks(std::string_view t)
-{
-    while (!t.empty() && (t.front() == ' ' || t.front() == '\t'))
-        t.remove_prefix(1);
-    while (!t.empty() && (t.back() == ' ' || t.back() == '\t'))
-        t.remove_suffix(1);
-    return t;
 }
 
 bool ziffer(char z)

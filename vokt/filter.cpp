@@ -2,6 +2,7 @@
 // vector; each error names the byte where the text stops being a filter.
 #include "filter.h"
 #include "anfrage.h"
+#include "zeichen.h"
 
 #include <array>
 #include <cstdint>
@@ -49,14 +50,6 @@ bool ist_leer(char c)
 bool ist_vergleichszeichen(char c)
 {
     return c == '=' || c == '~' || c == '<' || c == '>';
-}
-
-int hexziffer(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = klein(c);
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
 // Digits from s[*i] on (at most 15): the number, -1 when there are none.

@@ -3,6 +3,7 @@
 #include "ansicht.h"
 #include "curl.h"
 #include "meldung.h"
+#include "zeichen.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -16,15 +17,6 @@ bool ist_url_byte(char z)
 {
     auto b = static_cast<unsigned char>(z);
     return b > 0x20 && b < 0x7F;
-}
-
-std::string_view ohne_blanks(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
 }
 
 template <class Paare> Json namenswerte(const Paare &paare)

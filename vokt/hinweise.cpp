@@ -2,6 +2,7 @@
 #include "herkunft.h"
 #include "inhaltsansicht.h"
 #include "multipart.h"
+#include "zeichen.h"
 
 #include <cstdio>
 #include <map>
@@ -205,17 +206,6 @@ void formulare(const Aufzeichnung &a, std::string_view praefix, Hinweise &h)
         h.push_back("the body is declared UTF-8, but byte " + hex_byte(praefix, bei) + " at offset " +
                     std::to_string(bei) + " is no UTF-8");
     }
-}
-
-int hexziffer(char z)
-{
-    if (z >= '0' && z <= '9')
-        return z - '0';
-    if (z >= 'a' && z <= 'f')
-        return z - 'a' + 10;
-    if (z >= 'A' && z <= 'F')
-        return z - 'A' + 10;
-    return -1;
 }
 
 // A chunk's size line from pos on: its size, or -1 when there is none;

@@ -1,4 +1,5 @@
 #include "schnappschuss.h"
+#include "zeichen.h"
 
 #include "ansicht.h"
 #include "curl.h"
@@ -19,15 +20,6 @@ bool gleich_ohne_gross(std::string_view a, std::string_view b)
     auto klein = [](char z) { return z >= 'A' && z <= 'Z' ? static_cast<char>(z - 'A' + 'a') : z; };
     return a.size() == b.size() &&
            std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return klein(x) == klein(y); });
-}
-
-std::string_view ohne_blanks(std::string_view t)
-{
-    while (!t.empty() && (t.front() == ' ' || t.front() == '\t'))
-        t.remove_prefix(1);
-    while (!t.empty() && (t.back() == ' ' || t.back() == '\t'))
-        t.remove_suffix(1);
-    return t;
 }
 
 struct Feld {
@@ -85,17 +77,6 @@ std::string escaped(std::string_view inhalt)
     return erg;
 }
 
-int hexwert(char z)
-{
-    if (z >= '0' && z <= '9')
-        return z - '0';
-    if (z >= 'a' && z <= 'f')
-        return z - 'a' + 10;
-    if (z >= 'A' && z <= 'F')
-        return z - 'A' + 10;
-    return -1;
-}
-
 // Escaped text back to its bytes, line breaks left out when zeilen; false
 // at a backslash without two hex digits after "\x".
 bool entschluesseln(std::string_view text, bool zeilen, std::string *erg)
@@ -107,8 +88,8 @@ bool entschluesseln(std::string_view text, bool zeilen, std::string *erg)
             *erg += text[i];
             continue;
         }
-        int hoch = i + 3 < text.size() && text[i + 1] == 'x' ? hexwert(text[i + 2]) : -1;
-        int tief = hoch >= 0 ? hexwert(text[i + 3]) : -1;
+        int hoch = i + 3 < text.size() && text[i + 1] == 'x' ? hexziffer(text[i + 2]) : -1;
+        int tief = hoch >= 0 ? hexziffer(text[i + 3]) : -1;
         if (tief < 0)
             return false;
         *erg += static_cast<char>(hoch * 16 + tief);

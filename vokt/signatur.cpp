@@ -1,4 +1,5 @@
 #include "signatur.h"
+#include "zeichen.h"
 
 #include <nettle/base64.h>
 #include <nettle/hmac.h>
@@ -31,15 +32,6 @@ std::size_t laenge(Hash h)
 bool gleich(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() && memeql_sec(a.data(), b.data(), a.size()) != 0;
-}
-
-std::string_view ohne_blanks(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
 }
 
 // One signature as the scheme writes it, as n raw bytes; false when it is
@@ -277,22 +269,13 @@ std::string hmac(Hash h, std::string_view schluessel, std::string_view daten)
 
 bool hex_lesen(std::string_view text, std::string *bytes_aus)
 {
-    auto ziffer = [](char c) {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    };
     if (text.size() % 2 != 0)
         return false;
     std::string aus;
     aus.reserve(text.size() / 2);
     for (std::size_t i = 0; i < text.size(); i += 2) {
-        int hoch = ziffer(text[i]);
-        int tief = ziffer(text[i + 1]);
+        int hoch = hexziffer(text[i]);
+        int tief = hexziffer(text[i + 1]);
         if (hoch < 0 || tief < 0)
             return false;
         aus += static_cast<char>(hoch * 16 + tief);
