@@ -33,14 +33,6 @@ DUMP=$(sandbox_dump)
 URL=$BASE/cgi-bin/vokt.cgi
 CURL=(curl -sS -m 60 -o /dev/null)
 
-# sent NAME CURL-ARGS...: sends the request, keeps its record as NAME.rec.
-sent() {
-    local name=$1
-    shift
-    rm -f "$DUMP"
-    "${CURL[@]}" "$@" && cp "$DUMP" "$W/$name.rec"
-}
-
 # resent NAME: sends NAME.rec again with vokt curl's command and compares
 # the new record NAME.again.rec with it.  --url: nginx's HTTP_HOST (its
 # $host) holds no port.

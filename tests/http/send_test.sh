@@ -46,14 +46,6 @@ DUMP=$(sandbox_dump)
 URL=$BASE/cgi-bin/vokt.cgi
 CURL=(curl -sS -m 60 -o /dev/null)
 
-# sent NAME CURL-ARGS...: sends the request with curl, keeps its record as NAME.rec.
-sent() {
-    local name=$1
-    shift
-    rm -f "$DUMP"
-    "${CURL[@]}" "$@" && cp "$DUMP" "$W/$name.rec"
-}
-
 # send_again NAME TAG VOKT-SEND-ARGS...: vokt send NAME.rec, its output in
 # NAME.TAG.out and .err, the new record as NAME.TAG.rec; vokt send's status.
 send_again() {

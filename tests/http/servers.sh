@@ -90,6 +90,15 @@ sandbox_site_at() {
 # The dump file of user nobody, as the program sees it inside the sandbox.
 sandbox_dump() { printf '%s/tmp/cgidump%d' "$SANDBOX" "$NOBODY_UID"; }
 
+# sent NAME CURL-ARGS...: sends a request with the test's CURL command and
+# keeps its record (the dump DUMP) as W/NAME.rec, with the dump's time.
+sent() {
+    local name=$1
+    shift
+    rm -f "$DUMP"
+    "${CURL[@]}" "$@" && cp -p "$DUMP" "$W/$name.rec"
+}
+
 # free_port: a loopback TCP port that nobody listens on now.
 free_port() {
     local port hex

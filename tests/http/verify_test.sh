@@ -39,15 +39,6 @@ hmac() {
 print(hmac.new(open(sys.argv[2], "rb").read(), open(sys.argv[3], "rb").read(), sys.argv[1]).hexdigest())' "$@"
 }
 
-# sent NAME CURL-ARGS...: sends the request, keeps its record as NAME.rec
-# (with the dump's time).
-sent() {
-    local name=$1
-    shift
-    rm -f "$DUMP"
-    "${CURL[@]}" "$@" && cp -p "$DUMP" "$W/$name.rec"
-}
-
 # verify NAME STATUS LINE ARGS...: vokt verify on NAME.rec exits with
 # STATUS, and its output has LINE.
 verify() {
