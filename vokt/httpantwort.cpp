@@ -17,8 +17,8 @@ std::string_view ohne_zeilenende(std::string_view zeile)
 }
 
 // The code of a status line "HTTP/1.1 200 OK" or "HTTP/2 200": three
-// digits after the first blank, then the end or a blank; 0 when there are
-// none.
+// digits after the first blank, the first not 0 (100 to 999), then the
+// end or a blank; 0 when there are none.
 int statuscode(std::string_view zeile)
 {
     std::size_t blank = zeile.find(' ');
@@ -28,7 +28,7 @@ int statuscode(std::string_view zeile)
     for (char c : z)
         if (c < '0' || c > '9')
             return 0;
-    if (zeile.size() > blank + 4 && zeile[blank + 4] != ' ')
+    if (z[0] == '0' || (zeile.size() > blank + 4 && zeile[blank + 4] != ' '))
         return 0;
     return (z[0] - '0') * 100 + (z[1] - '0') * 10 + (z[2] - '0');
 }

@@ -159,6 +159,7 @@ TEST(SendResponse, HeaderLinesAndBodyAsLibcurlHandsThemOver)
          "status 204 (\"HTTP/2 204\"), 0 header lines, 0 bytes of body",
          ""},
         {"a code of four digits is none", {"HTTP/1.1 2000 OK\r\n"}, {}, 0, "", false, "", ""},
+        {"a code that starts with 0 is none", {"HTTP/1.1 020 OK\r\n"}, {}, 0, "", false, "", ""},
         {"header lines past the bound, over interim responses too",
          {"HTTP/1.1 100 Continue\r\n", "\r\n", "HTTP/1.1 200 OK\r\n", "X: " + gross + "\r\n"},
          {},
