@@ -15,6 +15,12 @@ namespace vokt::intern {
 // "/tmp/cgidump<euid>"; at full length, as a text the caller frees.
 char *dumppfad(int euid, const char *home, int nobody);
 
+// The last six 'X' of "name.XXXXXX" filled with letters and digits, as
+// mkstemp fills them, and the file made in the folder ordner (never
+// replacing one, never following a link), mode 0600; -1 with errno when it
+// cannot be.
+int neue_datei(int ordner, char *vorlage);
+
 // Where the record of a dump path goes.  The path itself, or the target of
 // a link at the path when root owns the link and the folder that holds it,
 // and nobody but root may write that folder (no write bit for its group or
@@ -26,12 +32,6 @@ char *dumppfad(int euid, const char *home, int nobody);
 // target itself is not followed.  On the common path (no link at the
 // path) this takes one lstat.  vokt.cgi and the desk programs both find
 // the record (and the history beside it) with it.
-// The last six 'X' of "name.XXXXXX" filled with letters and digits, as
-// mkstemp fills them, and the file made in the folder ordner (never
-// replacing one, never following a link), mode 0600; -1 with errno when it
-// cannot be.
-int neue_datei(int ordner, char *vorlage);
-
 class Dumpziel {
 public:
     Dumpziel() = default;
